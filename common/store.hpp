@@ -1,0 +1,83 @@
+// Every store command of the system goes through this layer.
+//
+// A Reply owns one hiredis reply: while it lives the reply is also held in
+// p_redis_reply (the reply of the command issued last); when it goes out of
+// scope the reply is freed exactly once and p_redis_reply no longer points
+// at it. A Reply that did not arrive (no connection, connection lost) is
+// null and is never freed.
+#pragma once
+
+#include <hiredis/hiredis.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "dcu/host_services.h"
+
+namespace dcu::store {
+
+class Reply {
+public:
+    Reply() noexcept = default;
+    explicit Reply(redisReply *reply) noexcept;
+    Reply(const Reply &) = delete;
+    Reply &operator=(const Reply &) = delete;
+    Reply(Reply &&other) noexcept;
+    Reply &operator=(Reply &&other) noexcept;
+    ~Reply();
+
+    // False when no reply came back at all.
+    bool arrived() const noexcept { return reply_ != nullptr; }
+    bool is_error() const noexcept;
+    // The number of elements of an array reply; 0 for every other reply.
+    std::size_t element_count() const noexcept;
+    // The text of element i of an array reply, when that element holds one.
+    std::optional<std::string_view> element_text(std::size_t i) const noexcept;
+    const redisReply *get() const noexcept { return reply_; }
+
+private:
+    void release() noexcept;
+    redisReply *reply_ = nullptr;
+};
+
+// One command, one round trip. Formats follow hiredis: the format is split at
+// blanks and every %d or %s becomes (part of) one argument, so a %s text with
+// blanks travels as one value.
+Reply command(const char *format, ...) DCU_PRINTF_LIKE(1, 2);
+
+// One command from ready-made arguments (binary-safe values).
+Reply command_argv(std::span<const std::string_view> args);
+
+// Commands of one phase sent together, replies read back in command order.
+// The store sees the same commands in the same order as with command(), in
+// one round trip. Replies not taken are read and released when the pipeline
+// ends, so the connection never falls out of step.
+class Pipeline {
+public:
+    Pipeline() = default;
+    Pipeline(const Pipeline &) = delete;
+    Pipeline &operator=(const Pipeline &) = delete;
+    ~Pipeline();
+
+    void append(const char *format, ...) DCU_PRINTF_LIKE(2, 3);
+    // The reply of the next command in order; null when it could not be sent
+    // or read.
+    Reply next();
+
+private:
+    std::size_t appended_ = 0;  // commands handed to hiredis
+    std::size_t requested_ = 0; // commands asked for, sent or not
+    std::size_t taken_ = 0;     // replies handed out
+    bool broken_ = false;       // a send or read failed: later replies are null
+};
+
+enum class PendingReply { keep, release };
+
+// redis_init's work, shared by its two builds; only the library's build
+// releases a reply still held in p_redis_reply.
+int connect(const char *server, std::uint16_t port, PendingReply pending);
+
+}  // namespace dcu::store

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the demo need, when
+# any is missing. Safe to run again: it does nothing when all are present.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  libhiredis-dev libcjson-dev
+  redis-server redis-tools
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  socat valgrind python3
+)
+if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
+  read -r -a extra <<<"$DCU_EXTRA_PACKAGES"
+  packages+=("${extra[@]}")
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# The package lists of a fresh image may be stale or absent.
+$sudo apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null 2>&1 || {
+  $sudo apt-get update -qq
+  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}

@@ -1,0 +1,84 @@
+// A redis-server of the test's own, on a free loopback port in a scratch
+// directory, without persistence; stopped by its PID.
+#pragma once
+
+#include <hiredis/hiredis.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/temp_dir.hpp"
+
+namespace dcu::test {
+
+struct ContextFree {
+    void operator()(redisContext *context) const noexcept { redisFree(context); }
+};
+using UniqueContext = std::unique_ptr<redisContext, ContextFree>;
+
+struct ReplyFree {
+    void operator()(redisReply *reply) const noexcept { freeReplyObject(reply); }
+};
+using UniqueReply = std::unique_ptr<redisReply, ReplyFree>;
+
+class PrivateStore {
+public:
+    PrivateStore() = default;
+    PrivateStore(const PrivateStore &) = delete;
+    PrivateStore &operator=(const PrivateStore &) = delete;
+    ~PrivateStore() { stop(); }
+
+    // Starts the server (again, after stop()) and waits until it answers PING.
+    void start();
+    // SIGTERM to the server's PID, then waits for it.
+    void stop();
+    bool running() const { return pid_ > 0; }
+    std::uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    std::unique_ptr<TempDir> dir_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// A plain client connection of the test, independent of the library's.
+class StoreClient {
+public:
+    explicit StoreClient(std::uint16_t port);
+    UniqueReply run(const std::vector<std::string> &args);
+    void flushall();
+    void hset(const std::string &key, const std::string &field, const std::string &value);
+    void del(const std::string &key);
+    std::map<std::string, std::string> hgetall(const std::string &key);
+    std::optional<std::string> hget(const std::string &key, const std::string &field);
+    std::vector<std::string> keys(const std::string &pattern = "*");
+    redisContext *context() { return context_.get(); }
+
+private:
+    UniqueContext context_;
+};
+
+// A second connection in MONITOR mode that records the commands the store
+// receives from other clients, each as its list of arguments.
+class Monitor {
+public:
+    explicit Monitor(std::uint16_t port);
+    // Every command received since construction or the last call, up to now.
+    std::vector<std::vector<std::string>> take();
+
+private:
+    std::uint16_t port_;
+    UniqueContext context_;
+};
+
+// A free TCP port on the loopback interface.
+std::uint16_t free_loopback_port();
+
+}  // namespace dcu::test

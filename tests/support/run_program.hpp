@@ -1,0 +1,34 @@
+// Runs a program of the project as a test would run it from a shell: its
+// arguments, extra environment, optional standard input; captures standard
+// output, standard error and the exit status. DCU_TEST_EXEC_PREFIX (for
+// example "valgrind --error-exitcode=99 -q") is put in front of the command,
+// so the same cases run under a checker or an emulator.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dcu::test {
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int exit_code = -1;  // exit status, or 128 + signal number
+};
+
+struct RunOptions {
+    std::map<std::string, std::string> env;  // added to (or replacing in) the test's environment
+    std::vector<std::string> unset_env;
+    std::string stdin_text;
+    std::string working_dir;  // empty: the test's own
+    std::chrono::milliseconds timeout{60000};
+};
+
+RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
+
+// The words of DCU_TEST_EXEC_PREFIX, split at blanks.
+std::vector<std::string> exec_prefix();
+
+}  // namespace dcu::test
