@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -56,10 +57,13 @@ void PrivateStore::start() {
         pid_ = ::fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {
-            // Keep the server's banner out of the test's output.
+            // The server must not outlive a test that crashes, nor hold the
+            // test's output open (CTest waits for it to close).
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             int null_fd = ::open("/dev/null", O_WRONLY);
             if (null_fd >= 0) {
                 ::dup2(null_fd, STDOUT_FILENO);
+                ::dup2(null_fd, STDERR_FILENO);
                 ::close(null_fd);
             }
             ::execlp("redis-server", "redis-server", config.c_str(), static_cast<char *>(nullptr));

@@ -1,0 +1,41 @@
+#include "reqhandlers/answer.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "dcu/reqhandlers.h"
+
+namespace dcu::answer {
+
+namespace {
+
+std::span<char> cleared_json_text() {
+    std::memset(json_text, 0, sizeof json_text);
+    std::memset(g_temp_str, 0, sizeof g_temp_str);
+    return {json_text, sizeof json_text};
+}
+
+}  // namespace
+
+Answer::Answer(std::string_view type, int seq_num, CommandType command_type) : text_(cleared_json_text()) {
+    text_.member("TYPE", type);
+    text_.member("SEQ_NUM", seq_num);
+    switch (command_type) {
+    case CommandType::od_message: text_.member("CMD_TYPE", "OD_MESSAGE"); break;
+    case CommandType::modem_message: text_.member("DATATYPE", "MODEM_MESSAGE"); break;
+    case CommandType::dlms_diag_message: text_.member("DATATYPE", "DLMS_DIAG_MESSAGE"); break;
+    }
+    status_offset_ = text_.member_at("CMD_STATUS", kSuccess);
+    text_.open_member("DATA", layout::kObject);
+}
+
+void Answer::fail() noexcept { text_.patch(status_offset_, kFailure); }
+
+int Answer::send() {
+    if (text_.overflowed()) fail();
+    std::size_t length = text_.finish();
+    std::printf("Sending Json text Len : %d\n", static_cast<int>(length));
+    return send_msg(json_text);
+}
+
+}  // namespace dcu::answer

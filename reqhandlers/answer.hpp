@@ -1,0 +1,48 @@
+// The envelope that every answer of the library shares, around a
+// TextBuilder writing into json_text:
+//
+//   {
+//   "TYPE":"<type>",
+//   "SEQ_NUM":"<seq_num>",
+//   "CMD_TYPE":"OD_MESSAGE",        (DATATYPE for the diagnostics answers)
+//   "CMD_STATUS":"SUCCESS",
+//   "DATA":
+//   {
+//   ...body...
+//   }
+//   }
+#pragma once
+
+#include <string_view>
+
+#include "reqhandlers/text_builder.hpp"
+
+namespace dcu::answer {
+
+enum class CommandType { od_message, modem_message, dlms_diag_message };
+
+inline constexpr std::string_view kSuccess = "SUCCESS";
+inline constexpr std::string_view kFailure = "FAILURE";
+// Room for a count member written before the list it counts: "KEY":"<int>" and its separator.
+inline constexpr std::size_t kCountMemberRoom = 48;
+
+class Answer {
+public:
+    // Clears json_text and g_temp_str and writes the header, leaving DATA open.
+    Answer(std::string_view type, int seq_num, CommandType command_type = CommandType::od_message);
+
+    // The body, written into DATA.
+    TextBuilder &body() noexcept { return text_; }
+    // CMD_STATUS becomes "FAILURE".
+    void fail() noexcept;
+    // Closes the text (CMD_STATUS "FAILURE" if anything was left out for want
+    // of room), prints its length, hands it to send_msg; returns what send_msg
+    // returned.
+    int send();
+
+private:
+    TextBuilder text_;
+    std::size_t status_offset_;
+};
+
+}  // namespace dcu::answer

@@ -1,0 +1,21 @@
+// Escaping of values taken from requests, files and the store, so that every
+// answer is valid JSON. Ordinary values (valid UTF-8 without quotes,
+// backslashes or control characters) come out byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace dcu::answer {
+
+// The length of value once escaped.
+std::size_t escaped_length(std::string_view value) noexcept;
+
+// Writes the escaped value at out, which has room for escaped_length(value)
+// bytes; returns the end of what was written.
+char *escape_into(char *out, std::string_view value) noexcept;
+
+std::string escaped(std::string_view value);
+
+}  // namespace dcu::answer

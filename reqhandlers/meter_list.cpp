@@ -1,0 +1,24 @@
+// GET_METER_SER_LIST: the serial numbers stored for the 20 meter positions.
+#include "dcu/reqhandlers.h"
+#include "reqhandlers/answer.hpp"
+#include "reqhandlers/meter_lookup.hpp"
+
+extern "C" int send_met_ser_num_det(int seq_num) {
+    using namespace dcu;
+    answer::Answer answer("GET_METER_SER_LIST", seq_num);
+    auto &body = answer.body();
+    // One read of the positions feeds both the count and the list.
+    const auto serials = meters::read_serial_numbers();
+    const auto count_slot = body.defer_member(answer::kCountMemberRoom);
+    body.open_member("MET_LIST", answer::layout::kEntryLine);
+    long long listed = 0;
+    for (const auto &serial : serials) {
+        if (!serial) continue;
+        if (!body.element(*serial)) break;
+        ++listed;
+    }
+    body.close();
+    body.fill(count_slot, "NUM_MET", listed);
+    answer.send();
+    return 0;
+}

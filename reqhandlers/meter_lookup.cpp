@@ -1,0 +1,98 @@
+#include "reqhandlers/meter_lookup.hpp"
+
+#include <cstring>
+#include <string_view>
+
+#include "common/store.hpp"
+
+namespace dcu::meters {
+
+namespace {
+
+constexpr const char *kFindFunName = "find_ser_num()";
+
+// The serial numbers as last read, whole. g_meter_ser_num_info mirrors them
+// cut to its 31 characters for the host; the search runs on the whole texts
+// so that a long serial number is still found by its full text.
+std::array<std::string, kPositions> &known_serial_numbers() {
+    static std::array<std::string, kPositions> table;
+    return table;
+}
+
+void mirror_into_host_table(std::size_t index, std::string_view serial) {
+    const Position at = position_of(index);
+    char *entry = g_meter_ser_num_info[at.port][at.meter];
+    std::memset(entry, 0, DCU_SER_NUM_SIZE);
+    std::memcpy(entry, serial.data(), std::min<std::size_t>(serial.size(), DCU_SER_NUM_SIZE - 1));
+}
+
+}  // namespace
+
+void forget_known_serial_numbers() {
+    for (auto &serial : known_serial_numbers()) serial.clear();
+    std::memset(g_meter_ser_num_info, 0, sizeof g_meter_ser_num_info);
+}
+
+std::array<std::optional<std::string>, kPositions> read_serial_numbers() {
+    std::array<std::optional<std::string>, kPositions> serials;
+    store::Pipeline pipeline;
+    for (std::size_t index = 0; index < kPositions; ++index) {
+        const Position at = position_of(index);
+        pipeline.append("HMGET Port%dMet%dSerNum SER_NUM", at.port, at.meter);
+    }
+    for (auto &serial : serials) {
+        store::Reply reply = pipeline.next();
+        if (auto text = reply.element_text(0)) serial.emplace(*text);
+    }
+    return serials;
+}
+
+std::optional<Position> resolve(const char *ser_num) {
+    const std::int16_t packed = find_ser_num(ser_num);
+    if (packed < 0) return std::nullopt;
+    return Position{(packed >> 8) & 0xFF, packed & 0xFF};
+}
+
+}  // namespace dcu::meters
+
+extern "C" int16_t find_ser_num(const char *ser_num) {
+    using namespace dcu::meters;
+    auto &known = known_serial_numbers();
+    const auto fresh = read_serial_numbers();
+    for (std::size_t index = 0; index < kPositions; ++index) {
+        // A position the store no longer answers for keeps its last serial number.
+        if (!fresh[index]) continue;
+        known[index] = *fresh[index];
+        mirror_into_host_table(index, known[index]);
+    }
+    if (ser_num != nullptr) {
+        const std::string_view wanted(ser_num);
+        for (std::size_t index = 0; index < kPositions; ++index) {
+            if (known[index].empty() || known[index].find(wanted) == std::string::npos) continue;
+            const std::int16_t packed = position_of(index).packed();
+            dbg_log(0, "%-20s : Both meter ser num are same, Val : %X\n", kFindFunName, static_cast<unsigned>(packed));
+            return packed;
+        }
+    }
+    dbg_log(4, "%-25s : Recv MeterSerNum : %s Not Found\n", kFindFunName, ser_num ? ser_num : "");
+    return -1;
+}
+
+extern "C" int16_t get_port_met_det(const char *dir_name) {
+    using dcu::meters::kMetersPerPort;
+    // The number after "meter_id_", read as atoi reads it; only its low 8 bits count.
+    int number = 0;
+    if (dir_name != nullptr && std::strlen(dir_name) >= 9) {
+        const char *text = dir_name + 9;
+        while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+        bool negative = *text == '-';
+        if (*text == '-' || *text == '+') ++text;
+        unsigned low_byte = 0;
+        for (; *text >= '0' && *text <= '9'; ++text) low_byte = (low_byte * 10 + static_cast<unsigned>(*text - '0')) & 0xFF;
+        number = static_cast<int>((negative ? 256 - low_byte : low_byte) & 0xFF);
+    }
+    // Directory names counted from 1 here: meter_id_1 is port 0, meter 0.
+    const int port = ((number - 1) / kMetersPerPort) & 0xFF;
+    const int meter = ((number - 1) % kMetersPerPort) & 0xFF;
+    return static_cast<int16_t>(port * 256 + meter);
+}

@@ -1,0 +1,148 @@
+#include "reqhandlers/selection.hpp"
+
+#include <cjson/cJSON.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "common/unique_fd.hpp"
+#include "dcu/reqhandlers.h"
+#include "reqhandlers/json_escape.hpp"
+
+namespace dcu::selection {
+
+namespace {
+
+constexpr int kMaxCount = 255;
+
+struct JsonDelete {
+    void operator()(cJSON *tree) const noexcept { cJSON_Delete(tree); }
+};
+using JsonTree = std::unique_ptr<cJSON, JsonDelete>;
+
+// A member's text, when the member exists and is a JSON string.
+const char *text_of(const cJSON *node, const char *key) {
+    const cJSON *member = cJSON_GetObjectItemCaseSensitive(node, key);
+    return cJSON_IsString(member) ? member->valuestring : nullptr;
+}
+
+// Reads up to size bytes; false when fewer arrived (what did arrive is kept).
+bool read_exactly(int fd, std::string &content, std::size_t size) {
+    content.assign(size, '\0');
+    std::size_t got = 0;
+    while (fd >= 0 && got < size) {
+        ssize_t n = ::read(fd, content.data() + got, size - got);
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    content.resize(got);
+    return got == size;
+}
+
+}  // namespace
+
+Selection load(const std::string &path, std::string_view section_name, const Messages &messages) {
+    Selection selection;
+    const std::string section(section_name);
+    if (messages.opening_line) std::printf("opening user file json det : %s\n", path.c_str());
+
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        std::printf("can't Find original file - %s\n", path.c_str());
+        selection.file_failed = true;
+        return selection;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (messages.size_line) std::printf(">>File Size : %ld\n", static_cast<long>(info.st_size));
+
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        std::printf("can't open to read original file - %s\n", path.c_str());
+        selection.file_failed = true;
+    }
+    std::string raw;
+    if (!read_exactly(fd.get(), raw, size)) {
+        std::printf("can't read original file - %s\n", path.c_str());
+        selection.file_failed = true;
+    } else {
+        std::printf("tot bytes read from user json file : %ld\n", static_cast<long>(size));
+    }
+    fd.reset();
+
+    // The text ends at its first NUL byte, as a C text does.
+    raw.resize(std::strlen(raw.c_str()));
+    if (messages.strlen_line) std::printf("Strlen : %d\n", static_cast<int>(raw.size()));
+
+    // The file holds the members only: the reader supplies the outer braces,
+    // so a file with braces of its own does not parse.
+    const std::string wrapped = "{" + raw + "}";
+    // The whole text must be one object: nothing may follow its closing brace.
+    JsonTree tree(cJSON_ParseWithLengthOpts(wrapped.c_str(), wrapped.size() + 1, nullptr, 1));
+
+    int count = 0;
+    const cJSON *section_node = tree ? cJSON_GetObjectItemCaseSensitive(tree.get(), section.c_str()) : nullptr;
+    if (tree) {
+        if (const char *num_params = text_of(section_node, "NumParams")) {
+            if (messages.num_params_line) std::printf("p_gen_ptr : %s\n", num_params);
+            const long value = std::strtol(num_params, nullptr, 10);
+            if (value < 0 || value > kMaxCount) {
+                // A count is never wrapped to 8 bits: the selection is refused.
+                std::printf("%s(): NumParams %s out of range 0 to %d\n", section.c_str(), num_params, kMaxCount);
+                selection.refused = true;
+            } else {
+                count = static_cast<int>(value);
+            }
+        } else {
+            std::printf("%s(): failed to get NumParams\n", section.c_str());
+        }
+    }
+    if (messages.total_label != nullptr) std::printf("%s : %d\n", messages.total_label, count);
+
+    if (!tree) {
+        std::puts("Improper Json format");
+        return selection;
+    }
+    const cJSON *list = cJSON_GetObjectItemCaseSensitive(section_node, "ObisCodeList");
+    selection.entries.resize(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+        const cJSON *item = cJSON_IsArray(list) ? cJSON_GetArrayItem(list, index) : nullptr;
+        Entry &entry = selection.entries[static_cast<std::size_t>(index)];
+        if (const char *obis = text_of(item, "obis")) entry.obis = obis;
+        else std::printf("ObisCodeList(): failed to get Item obis for idx : %d\n", index);
+        if (const char *assign = text_of(item, "assign")) entry.assign = assign;
+        else std::printf("ObisCodeList(): failed to get Item assign for idx : %d\n", index);
+    }
+    return selection;
+}
+
+}  // namespace dcu::selection
+
+extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
+    if (file_path == nullptr || section == nullptr) return;
+    const std::size_t used = ::strnlen(json_text, sizeof json_text);
+    const std::size_t room = sizeof json_text - 1 - used;
+    std::string addition;
+
+    struct stat info {};
+    if (::stat(file_path, &info) != 0) {
+        // No file: an empty section of the same shape.
+        addition = "\"" + dcu::answer::escaped(section) + "\":\n{\n\"NumParams\":\"0\",\n\"ObisCodeList\":\n[\n]\n}\n";
+    } else {
+        dcu::UniqueFd fd(::open(file_path, O_RDONLY | O_CLOEXEC));
+        if (!fd) std::printf("can't open to read original file - %s\n", file_path);
+        if (!dcu::selection::read_exactly(fd.get(), addition, static_cast<std::size_t>(info.st_size)))
+            std::printf("can't read original file - %s\n", file_path);
+        addition.resize(std::strlen(addition.c_str()));
+    }
+    if (addition.size() > room) {
+        // Appended whole or not at all: a cut section would break the host's text.
+        std::printf("json text full, can't append original file - %s\n", file_path);
+        return;
+    }
+    std::memcpy(json_text + used, addition.data(), addition.size());
+    json_text[used + addition.size()] = '\0';
+}

@@ -1,0 +1,120 @@
+// The bounded builder of one answer text.
+//
+// An answer is nested containers (objects and lists) written element by
+// element. Each container has a Layout: the texts written when it opens,
+// between two elements, after its last element and when it closes. With
+// these, every answer of the library comes out byte for byte in its own
+// shape, and the text is well-formed at any element boundary.
+//
+// The builder never writes past its buffer: it keeps room for closing every
+// open container, so an element that would not fit is refused whole (the
+// write returns false and the builder counts the overflow) and the text can
+// always be finished. Lengths are tracked, never rescanned.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace dcu::answer {
+
+struct Layout {
+    std::string_view open;
+    std::string_view separator;
+    std::string_view after_last;  // written after the last element, if there is one
+    std::string_view close;
+};
+
+namespace layout {
+inline constexpr Layout kObject{"{\n", ",\n", "\n", "}"};        // members one per line
+inline constexpr Layout kRowList{"[\n", ",\n", "\n", "]"};       // data records, parameter objects
+inline constexpr Layout kNameLine{"[\n", ",", "\n", "]"};        // display names on one line
+inline constexpr Layout kEntryLine{"[\n", ",", "", "]"};         // serial numbers, file and directory names
+inline constexpr Layout kInlineList{"[", ",", "", "]"};          // on-demand files, status values
+inline constexpr Layout kInlineObject{"{", ",", "", "}"};        // the values of one record
+}  // namespace layout
+
+class TextBuilder {
+public:
+    // Starts a text in buffer (which must hold at least 8 bytes) by opening
+    // the outer object. Bytes of the buffer beyond the text are left as they
+    // are; the text is always NUL-terminated.
+    explicit TextBuilder(std::span<char> buffer);
+    TextBuilder(const TextBuilder &) = delete;
+    TextBuilder &operator=(const TextBuilder &) = delete;
+
+    // Members of the object being written: "KEY":"value", every value quoted.
+    bool member(std::string_view key, std::string_view value);
+    bool member(std::string_view key, long long number);
+    // A container as member: "KEY":, a line break, then the container's opening.
+    bool open_member(std::string_view key, const Layout &layout);
+
+    // Elements of the list being written.
+    bool element(std::string_view value);
+    bool element(long long number);
+    bool open_element(const Layout &layout);
+
+    // Closes the innermost open container.
+    void close();
+    // Closes every open container, adds the final line break; returns the length.
+    std::size_t finish();
+
+    // Checkpoints, to keep an element whole or not at all.
+    struct Mark {
+        std::size_t length;
+        std::size_t depth;
+        std::size_t count;
+        std::size_t reserved;
+        std::size_t failures;
+    };
+    Mark mark() const noexcept;
+    bool failed_since(const Mark &mark) const noexcept { return failures_ != mark.failures; }
+    void rewind(const Mark &mark) noexcept;
+
+    // A member whose value is known only after what follows it is written
+    // (a count before the list it counts). `room` bounds the member's length.
+    struct Slot {
+        std::size_t offset = 0;
+        std::size_t room = 0;
+        bool separated = false;
+        const Layout *layout = nullptr;  // null: the slot could not be kept
+    };
+    Slot defer_member(std::size_t room);
+    void fill(const Slot &slot, std::string_view key, long long number);
+
+    // Writes a member and returns where its value starts (npos when refused),
+    // so that the value can later be replaced by a text of the same length.
+    std::size_t member_at(std::string_view key, std::string_view value);
+    void patch(std::size_t offset, std::string_view same_length_text) noexcept;
+
+    bool overflowed() const noexcept { return failures_ != 0; }
+    std::size_t size() const noexcept { return length_; }
+    std::string_view text() const noexcept { return {buffer_.data(), length_}; }
+
+private:
+    struct Frame {
+        const Layout *layout;
+        std::size_t count;
+    };
+
+    bool fits(std::size_t bytes) const noexcept { return length_ + bytes + reserved_ <= capacity_; }
+    bool refuse() noexcept;
+    std::string_view separator() const noexcept;
+    void put(std::string_view bytes) noexcept;
+    void put_quoted_escaped(std::string_view value, std::size_t escaped_size) noexcept;
+    bool push(const Layout &layout, std::size_t lead_bytes, std::string_view key);
+    static std::size_t closing_room(const Layout &layout) noexcept {
+        return layout.after_last.size() + layout.close.size();
+    }
+
+    std::span<char> buffer_;
+    std::size_t capacity_;  // bytes usable for text, leaving one for the NUL
+    std::size_t length_ = 0;
+    std::size_t reserved_ = 0;
+    std::size_t failures_ = 0;
+    std::array<Frame, 8> frames_{};
+    std::size_t depth_ = 0;
+};
+
+}  // namespace dcu::answer

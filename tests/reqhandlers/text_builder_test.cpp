@@ -1,0 +1,185 @@
+// The answer text builder: exact shapes, escaping, and the bounded-buffer
+// property (for any input and any too-small buffer the text is flagged, stays
+// inside the buffer and is still strict JSON).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reqhandlers/json_escape.hpp"
+#include "reqhandlers/text_builder.hpp"
+#include "tests/support/strict_json.hpp"
+
+namespace {
+
+using dcu::answer::TextBuilder;
+namespace layout = dcu::answer::layout;
+
+TEST(TextBuilder, EveryLayoutComesOutInItsShape) {
+    std::vector<char> buffer(1024);
+    TextBuilder text(buffer);
+    text.member("TYPE", "X");
+    text.member("SEQ_NUM", -12);
+    text.open_member("DATA", layout::kObject);
+    text.open_member("NAMES", layout::kNameLine);
+    text.element("a");
+    text.element("b");
+    text.close();
+    text.open_member("ROWS", layout::kRowList);
+    text.open_element(layout::kInlineObject);
+    text.member("V0", "1");
+    text.member("V1", "2");
+    text.close();
+    text.open_element(layout::kInlineObject);
+    text.close();
+    text.close();
+    text.open_member("EMPTY_NAMES", layout::kNameLine);
+    text.close();
+    text.open_member("FILES", layout::kEntryLine);
+    text.element("f");
+    text.close();
+    text.open_member("OD", layout::kInlineList);
+    text.close();
+    text.finish();
+    EXPECT_EQ(text.text(),
+              "{\n\"TYPE\":\"X\",\n\"SEQ_NUM\":\"-12\",\n\"DATA\":\n{\n"
+              "\"NAMES\":\n[\n\"a\",\"b\"\n],\n"
+              "\"ROWS\":\n[\n{\"V0\":\"1\",\"V1\":\"2\"},\n{}\n],\n"
+              "\"EMPTY_NAMES\":\n[\n],\n"
+              "\"FILES\":\n[\n\"f\"],\n"
+              "\"OD\":\n[]\n}\n}\n");
+    EXPECT_FALSE(text.overflowed());
+}
+
+TEST(TextBuilder, DeferredCountLandsBeforeTheListItCounts) {
+    std::vector<char> buffer(256);
+    TextBuilder text(buffer);
+    text.member("DIR_NAME", "meter_id_3");
+    auto slot = text.defer_member(48);
+    text.open_member("FILE_LIST", layout::kEntryLine);
+    text.element("billing");
+    text.element("billing_old");
+    text.close();
+    text.fill(slot, "NUM_FILES", 2);
+    text.finish();
+    EXPECT_EQ(text.text(),
+              "{\n\"DIR_NAME\":\"meter_id_3\",\n\"NUM_FILES\":\"2\",\n\"FILE_LIST\":\n[\n\"billing\",\"billing_old\"]\n}\n");
+}
+
+TEST(TextBuilder, PatchReplacesAValueOfTheSameLength) {
+    std::vector<char> buffer(128);
+    TextBuilder text(buffer);
+    auto at = text.member_at("CMD_STATUS", "SUCCESS");
+    text.member("NEXT", "x");
+    text.patch(at, "FAILURE");
+    text.finish();
+    EXPECT_EQ(text.text(), "{\n\"CMD_STATUS\":\"FAILURE\",\n\"NEXT\":\"x\"\n}\n");
+}
+
+TEST(JsonEscape, OrdinaryValuesStayAndTheRestIsEscaped) {
+    struct Case {
+        std::string value;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"SN01 a-b/c", "SN01 a-b/c"},
+        {"quote\"back\\slash", "quote\\\"back\\\\slash"},
+        {"tab\tnl\ncr\r", "tab\\tnl\\ncr\\r"},
+        {std::string("nul\0bell\x07", 9), "nul\\u0000bell\\u0007"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+        {"latin1 \xe9 cut \xe2\x82", "latin1 \\u00e9 cut \\u00e2\\u0082"},
+        {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \\u00c0\\u00af surrogate \\u00ed\\u00a0\\u0080"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(dcu::answer::escaped(c.value), c.escaped);
+        EXPECT_EQ(dcu::answer::escaped_length(c.value), c.escaped.size());
+        EXPECT_EQ(dcu::test::strict_json_error("\"" + c.escaped + "\""), "");
+    }
+}
+
+// Writes a random answer-like structure; returns whether every write fitted.
+bool write_random_answer(TextBuilder &text, std::mt19937 &random) {
+    const char *layouts_names[] = {"L0", "L1", "L2", "L3", "L4", "L5"};
+    const dcu::answer::Layout *layouts[] = {&layout::kObject,    &layout::kRowList,    &layout::kNameLine,
+                                            &layout::kEntryLine, &layout::kInlineList, &layout::kInlineObject};
+    std::uniform_int_distribution<int> pick(0, 99);
+    std::string junk = "a\"\\\n\x01\xc3\xa9\xff";
+    auto random_text = [&] {
+        std::string value;
+        int length = pick(random) % 40;
+        for (int i = 0; i < length; ++i) value += junk[static_cast<std::size_t>(pick(random)) % junk.size()];
+        return value;
+    };
+    bool all_fitted = true;
+    // Only objects take members and only lists take elements.
+    std::vector<bool> in_object{true};
+    for (int step = 0; step < 200; ++step) {
+        int choice = pick(random);
+        if (choice < 15 && in_object.size() > 1) {
+            text.close();
+            in_object.pop_back();
+        } else if (choice < 35 && in_object.size() < 6) {
+            int which = pick(random) % 6;
+            bool is_object = which == 0 || which == 5;
+            bool ok = in_object.back() ? text.open_member(layouts_names[which], *layouts[which])
+                                       : text.open_element(*layouts[which]);
+            all_fitted = all_fitted && ok;
+            if (ok) in_object.push_back(is_object);
+        } else if (choice < 45 && in_object.back()) {
+            auto slot = text.defer_member(48);
+            text.member("X", random_text());
+            text.fill(slot, "COUNT", pick(random));
+        } else {
+            bool ok = in_object.back() ? text.member("K", random_text()) : text.element(random_text());
+            all_fitted = all_fitted && ok;
+        }
+    }
+    return all_fitted;
+}
+
+TEST(TextBuilder, AnyInputInAnyTooSmallBufferStaysInsideAndWellFormed) {
+    for (unsigned seed = 0; seed < 40; ++seed) {
+        std::vector<char> big(1 << 16);
+        std::mt19937 random_big(seed);
+        TextBuilder reference(big);
+        ASSERT_TRUE(write_random_answer(reference, random_big));
+        const std::size_t full_size = reference.finish();
+        ASSERT_EQ(dcu::test::strict_json_error(reference.text()), "") << reference.text();
+
+        for (std::size_t capacity : {std::size_t{8}, std::size_t{16}, std::size_t{64}, full_size / 2, full_size}) {
+            // A guard zone after the buffer catches any write past its end.
+            std::vector<char> memory(capacity + 64, '\x5a');
+            TextBuilder text(std::span<char>(memory.data(), capacity));
+            std::mt19937 random(seed);
+            write_random_answer(text, random);
+            const std::size_t size = text.finish();
+            EXPECT_LT(size, capacity);
+            EXPECT_EQ(memory[size], '\0');
+            for (std::size_t i = capacity; i < memory.size(); ++i) ASSERT_EQ(memory[i], '\x5a');
+            EXPECT_EQ(dcu::test::strict_json_error(text.text()), "") << text.text();
+            EXPECT_TRUE(text.overflowed());
+        }
+    }
+}
+
+TEST(TextBuilder, RewindDropsAPartlyWrittenElement) {
+    std::vector<char> buffer(64);
+    TextBuilder text(buffer);
+    text.open_member("ROWS", layout::kRowList);
+    for (int row = 0; row < 10; ++row) {
+        auto mark = text.mark();
+        text.open_element(layout::kInlineObject);
+        text.member("V0", "abcdef");
+        text.close();
+        if (text.failed_since(mark)) {
+            text.rewind(mark);
+            break;
+        }
+    }
+    text.finish();
+    EXPECT_EQ(dcu::test::strict_json_error(text.text()), "") << text.text();
+    EXPECT_EQ(text.text(), "{\n\"ROWS\":\n[\n{\"V0\":\"abcdef\"},\n{\"V0\":\"abcdef\"}\n]\n}\n");
+}
+
+}  // namespace
