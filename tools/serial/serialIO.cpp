@@ -49,10 +49,6 @@ constexpr const char *baseName(const char *path) {
 }
 constexpr const char *kSourceName = baseName(__FILE__);
 
-// A hung-up line reports itself ready for ever; a receive loop waits this
-// long between passes instead of spinning.
-constexpr std::chrono::seconds kHungUpPause{1};
-
 std::string deviceName(std::string_view family, int port) {
     std::string name = paths::on_unit(family);
     name += std::to_string(port);
@@ -154,6 +150,9 @@ int readSerialPort(char *buffer) {
 }
 
 void waitForSerialInput() {
+    // A hung-up line reports itself ready for ever; a receive loop waits this
+    // long between passes instead of spinning.
+    constexpr std::chrono::seconds kHungUpPause{1};
     if (serialFd < 0) {  // poll() would ignore the descriptor and wait for ever
         std::this_thread::sleep_for(kHungUpPause);
         return;
