@@ -1,0 +1,50 @@
+// A program that runs until it is stopped, watched while it runs. Its
+// standard output is a raw pseudo-terminal, as when the tools are used by
+// hand at a terminal (so stdio writes each line as it ends); standard error
+// is a pipe of its own. DCU_TEST_EXEC_PREFIX is honoured as by run_program.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/unique_fd.hpp"
+#include "tests/tools/serial/pty_pair.hpp"
+
+namespace dcu::test {
+
+class LiveProgram {
+public:
+    LiveProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env);
+    LiveProgram(const LiveProgram &) = delete;
+    LiveProgram &operator=(const LiveProgram &) = delete;
+    ~LiveProgram();
+
+    // Collects output until `text` is in it; false at the deadline or when
+    // the program's output ended first.
+    bool wait_for(std::string_view text, std::chrono::milliseconds limit = kSerialDeadline);
+
+    // Sends SIGTERM, collects the rest of the output and waits for the
+    // program. Returns its exit status, or 128 + the signal that ended it;
+    // -1 when it had already ended by itself before the signal came.
+    int stop();
+
+    const std::string &output() const { return out_; }
+    const std::string &errors() const { return err_; }
+
+private:
+    // Reads whatever arrives within timeout_ms; false once both streams ended.
+    bool pump(int timeout_ms);
+
+    pid_t pid_ = -1;
+    UniqueFd out_read_;
+    UniqueFd err_read_;
+    std::string out_;
+    std::string err_;
+};
+
+}  // namespace dcu::test
