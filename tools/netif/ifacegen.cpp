@@ -18,6 +18,7 @@
 #include <iostream>
 #include <optional>
 #include <sstream>
+#include <utility>
 #include <string>
 #include <string_view>
 
