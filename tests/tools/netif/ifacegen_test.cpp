@@ -1,0 +1,324 @@
+// ifacegen run as a program on a scratch DCU_ROOT: the rewritten
+// interfaces1, every message, the exit status, and an input file that is
+// never written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/run_program.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using dcu::test::read_file;
+using dcu::test::RunResult;
+using dcu::test::write_file;
+
+class Ifacegen : public ::testing::Test {
+protected:
+    fs::path input_path() const { return root_ / "/etc/network/interfaces"; }
+    fs::path output_path() const { return root_ / "/etc/network/interfaces1"; }
+
+    void write_input(const std::string &content) {
+        input_ = content;
+        write_file(input_path(), content);
+    }
+
+    RunResult run(const std::vector<std::string> &values) {
+        std::vector<std::string> argv = {IFACEGEN_PATH};
+        argv.insert(argv.end(), values.begin(), values.end());
+        dcu::test::RunOptions options;
+        options.env["DCU_ROOT"] = root_.path().string();
+        return dcu::test::run_program(argv, options);
+    }
+
+    // Whatever happened, the input file is as it was written.
+    void TearDown() override {
+        if (input_) {
+            EXPECT_EQ(read_file(input_path()), *input_) << "the input file was changed";
+        }
+    }
+
+    dcu::test::TempDir root_;
+    std::optional<std::string> input_;
+};
+
+// The lines every run with four values prints first.
+std::string header(const std::vector<std::string> &values) {
+    return "Num arg 5\nIP  : " + values[0] + "\nSubnet  : " + values[1] + "\nGW IP  : " + values[2] +
+           "\nInterface  : " + values[3] + "\n";
+}
+
+TEST_F(Ifacegen, RewritesOnlyTheAddressLinesOfTheNamedStanza) {
+    write_input(
+        "# loopback\n"
+        "auto lo\n"
+        "iface lo inet loopback\n"
+        "\n"
+        "auto eth0\n"
+        "iface eth0 inet static\n"
+        "    address 10.0.0.5\n"
+        "\tnetmask 255.0.0.0\n"
+        "  gateway 10.0.0.1\n"
+        "\tdns-nameservers 8.8.8.8\n"
+        "\n"
+        "auto eth1\n"
+        "iface eth1 inet static\n"
+        "\taddress 172.16.0.2\n"
+        "\tnetmask 255.255.0.0\n"
+        "\tgateway 172.16.0.1\n");
+    // A longer stale copy from an earlier run must not leave a tail behind.
+    write_file(output_path(), std::string(4096, 'x'));
+
+    RunResult result = run({"192.168.1.10", "255.255.255.0", "192.168.1.1", "eth0"});
+
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out,
+              "Num arg 5\n"
+              "IP  : 192.168.1.10\n"
+              "Subnet  : 255.255.255.0\n"
+              "GW IP  : 192.168.1.1\n"
+              "Interface  : eth0\n"
+              "auto key word found\n"
+              "auto key word found\n"
+              "Found the interface to be modified\n"
+              "line auto eth0\n\n"
+              "line iface eth0 inet static\n\n"
+              "IP Address\n"
+              "line     address 10.0.0.5\n\n"
+              "Netmask\n"
+              "line \tnetmask 255.0.0.0\n\n"
+              "GATEWAY\n"
+              "line   gateway 10.0.0.1\n\n"
+              "line \tdns-nameservers 8.8.8.8\n\n"
+              "line \n\n"
+              "auto key word found\n");
+    EXPECT_EQ(read_file(output_path()),
+              "# loopback\n"
+              "auto lo\n"
+              "iface lo inet loopback\n"
+              "\n"
+              "auto eth0\n"
+              "iface eth0 inet static\n"
+              "\taddress 192.168.1.10\n"
+              "\tnetmask 255.255.255.0\n"
+              "\tgateway 192.168.1.1\n"
+              "\tdns-nameservers 8.8.8.8\n"
+              "\n"
+              "auto eth1\n"
+              "iface eth1 inet static\n"
+              "\taddress 172.16.0.2\n"
+              "\tnetmask 255.255.0.0\n"
+              "\tgateway 172.16.0.1\n");
+}
+
+// Input, values, and what the pass prints and writes, for the stanza and
+// gateway rules.
+struct RewriteCase {
+    const char *name;
+    std::vector<std::string> values;
+    std::string input;
+    std::string messages;  // what follows the header lines
+    std::string output;
+};
+
+void PrintTo(const RewriteCase &c, std::ostream *os) { *os << c.name; }
+
+class IfacegenRewrite : public Ifacegen, public ::testing::WithParamInterface<RewriteCase> {};
+
+TEST_P(IfacegenRewrite, WritesTheExpectedFile) {
+    const RewriteCase &c = GetParam();
+    write_input(c.input);
+
+    RunResult result = run(c.values);
+
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, header(c.values) + c.messages);
+    EXPECT_EQ(read_file(output_path()), c.output);
+}
+
+const std::string kLongLine = "\tup ip route add 10.9.0.0/16 via 10.0.0.254 # " + std::string(140, 'x') + " netmask\n";
+const std::string kLongComment = "# " + std::string(300, '-') + " address auto eth0\n";
+
+const RewriteCase kRewriteCases[] = {
+    {"NoGatewayTurnsTheGatewayLineIntoAHash",
+     {"10.1.1.1", "255.0.0.0", "0.0.0.0", "eth0"},
+     "auto eth0\niface eth0 inet static\n\taddress 10.0.0.5\n\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "line iface eth0 inet static\n\nIP Address\nline \taddress 10.0.0.5\n\n"
+     "GATEWAY\nline \tgateway 10.0.0.1\n\n",
+     "auto eth0\niface eth0 inet static\n\taddress 10.1.1.1\n#\n"},
+    {"NoGatewayAndNoGatewayLineAppendsAHash",
+     {"10.1.1.1", "255.0.0.0", "0.0.0.0", "eth0"},
+     "auto eth0\n\taddress 10.0.0.5\nauto eth1\n\taddress 10.0.0.6\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n\nauto key word found\n",
+     "auto eth0\n\taddress 10.1.1.1\nauto eth1\n\taddress 10.0.0.6\n#\n"},
+    {"MissingGatewayLineIsAppendedAtTheVeryEnd",
+     {"10.1.1.1", "255.255.255.0", "10.1.1.254", "eth0"},
+     "auto eth0\n\taddress 10.0.0.5\n\tnetmask 255.0.0.0\n\nauto eth1\niface eth1 inet dhcp\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n\nNetmask\nline \tnetmask 255.0.0.0\n\nline \n\n"
+     "auto key word found\n",
+     "auto eth0\n\taddress 10.1.1.1\n\tnetmask 255.255.255.0\n\nauto eth1\niface eth1 inet dhcp\n"
+     "\n\tgateway 10.1.1.254\n"},
+    {"InterfaceNameMatchesAsASubstring",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth1"},
+     "auto eth1\n\taddress 10.0.0.1\nauto eth10\n\taddress 10.0.0.10\nauto eth2\n\taddress 10.0.0.2\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth1\n\n"
+     "IP Address\nline \taddress 10.0.0.1\n\n"
+     "auto key word found\nFound the interface to be modified\nline auto eth10\n\n"
+     "IP Address\nline \taddress 10.0.0.10\n\n"
+     "auto key word found\n",
+     "auto eth1\n\taddress 10.1.1.1\nauto eth10\n\taddress 10.1.1.1\nauto eth2\n\taddress 10.0.0.2\n"
+     "\n\tgateway 10.1.1.254\n"},
+    {"CommentsMatchLikeAnyOtherLine",
+     {"10.1.1.1", "255.255.0.0", "10.1.1.254", "eth0"},
+     "auto eth0\n# old address was 10.0.0.9\n# autoconf disabled\n\tnetmask 255.0.0.0\n"
+     "# see auto eth0 notes\n\tnetmask 255.0.0.0\n\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "IP Address\nline # old address was 10.0.0.9\n\n"
+     "auto key word found\n"
+     "auto key word found\nFound the interface to be modified\nline # see auto eth0 notes\n\n"
+     "Netmask\nline \tnetmask 255.0.0.0\n\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
+     "auto eth0\n\taddress 10.1.1.1\n# autoconf disabled\n\tnetmask 255.0.0.0\n"
+     "# see auto eth0 notes\n\tnetmask 255.255.0.0\n\tgateway 10.1.1.254\n"},
+    {"HardwareAddressLineIsKept",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "auto eth0\n\thwaddress ether 00:11:22:33:44:55\n\taddress 10.0.0.5\n\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "line \thwaddress ether 00:11:22:33:44:55\n\nIP Address\nline \taddress 10.0.0.5\n\n"
+     "GATEWAY\nline \tgateway 10.0.0.1\n\n",
+     "auto eth0\n\thwaddress ether 00:11:22:33:44:55\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\n"},
+    {"PercentSignsAreCopiedAndEchoedAsTheyAre",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "# 100% static %s %n\nauto eth0\n\tpre-up echo 50%d %s\n\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "line \tpre-up echo 50%d %s\n\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
+     "# 100% static %s %n\nauto eth0\n\tpre-up echo 50%d %s\n\tgateway 10.1.1.254\n"},
+    {"LongLinesAreMatchedAndCopiedWhole",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     kLongComment + "auto eth0\n" + kLongLine + "\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nIP Address\nline " + kLongComment + "\n" +
+         "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+         "Netmask\nline " + kLongLine + "\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
+     "\taddress 10.1.1.1\nauto eth0\n\tnetmask 255.0.0.0\n\tgateway 10.1.1.254\n"},
+    {"LastLineWithoutLineEndStaysSo",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "auto lo\niface lo inet loopback\nauto eth0\n\tgateway 10.0.0.1\nauto eth1\n\tup true",
+     "auto key word found\nauto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "GATEWAY\nline \tgateway 10.0.0.1\n\nauto key word found\n",
+     "auto lo\niface lo inet loopback\nauto eth0\n\tgateway 10.1.1.254\nauto eth1\n\tup true"},
+    {"AppendedHashGetsALineOfItsOwn",
+     {"10.1.1.1", "255.0.0.0", "0.0.0.0", "eth0"},
+     "auto eth0\n\taddress 10.0.0.5\nauto eth1\n\tup true",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n\nauto key word found\n",
+     "auto eth0\n\taddress 10.1.1.1\nauto eth1\n\tup true\n#\n"},
+    {"LastStanzaLineWithoutLineEndIsEchoedAndReplaced",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "auto eth0\n\taddress 10.0.0.5",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n",
+     "auto eth0\n\taddress 10.1.1.1\n\n\tgateway 10.1.1.254\n"},
+    {"UnknownInterfaceCopiesTheFileAndAppendsTheGateway",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "auto lo\r\niface lo inet loopback\r\n",
+     "auto key word found\n",
+     "auto lo\r\niface lo inet loopback\r\n\n\tgateway 10.1.1.254\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, IfacegenRewrite, ::testing::ValuesIn(kRewriteCases),
+                         [](const ::testing::TestParamInfo<RewriteCase> &param_info) {
+                             return std::string(param_info.param.name);
+                         });
+
+TEST_F(Ifacegen, TooFewArgumentsPrintUsage) {
+    write_input("auto eth0\n\taddress 10.0.0.5\n");
+    for (const auto &values : std::vector<std::vector<std::string>>{{}, {"10.1.1.1", "255.0.0.0", "10.1.1.254"}}) {
+        SCOPED_TRACE(values.size());
+        RunResult result = run(values);
+        EXPECT_EQ(result.exit_code, 255);
+        EXPECT_EQ(result.out, "Num arg " + std::to_string(values.size() + 1) +
+                                  "\nInvalid number of parameters\n"
+                                  "Usage : ifacegen ipAddr subnetMask gwIpAddr interface\n");
+        EXPECT_FALSE(fs::exists(output_path()));
+    }
+}
+
+TEST_F(Ifacegen, ValuesMustFitTheirThirtyOneCharacterFields) {
+    write_input("auto eth0\n");
+    const std::string fits(31, '7');
+    const std::string too_long(32, '7');
+    const char *names[] = {"ipAddr", "subnetMask", "gwIpAddr", "interface"};
+    for (std::size_t position = 0; position < 4; ++position) {
+        SCOPED_TRACE(names[position]);
+        std::vector<std::string> values(4, fits);
+        values[position] = too_long;
+        RunResult result = run(values);
+        EXPECT_EQ(result.exit_code, 255);
+        EXPECT_EQ(result.out, "Num arg 5\nInvalid parameter length : " + std::string(names[position]) +
+                                  " must be less than 32 characters\n");
+        EXPECT_FALSE(fs::exists(output_path()));
+    }
+
+    RunResult result = run({fits, fits, fits, fits});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(read_file(output_path()), "auto eth0\n\n\tgateway " + fits + "\n");
+}
+
+TEST_F(Ifacegen, UnreadableInputFailsWithoutWriting) {
+    const std::vector<std::string> values = {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"};
+    RunResult missing = run(values);
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.out, header(values) + "Failed open bs file\n");
+    EXPECT_FALSE(fs::exists(output_path()));
+
+    fs::create_directories(input_path());
+    RunResult directory = run(values);
+    EXPECT_EQ(directory.exit_code, 1);
+    EXPECT_EQ(directory.out, header(values) + "Failed open bs file\n");
+    EXPECT_FALSE(fs::exists(output_path()));
+}
+
+TEST_F(Ifacegen, UnwritableOutputFails) {
+    const std::vector<std::string> values = {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"};
+    write_input("auto eth0\n\taddress 10.0.0.5\n");
+    const std::string pass_messages =
+        "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+        "IP Address\nline \taddress 10.0.0.5\n\n";
+
+    // Each of these fails even for root: a directory can't be opened for
+    // writing, a link back to the input must not empty it, and /dev/full
+    // refuses every write.
+    struct OutputCase {
+        const char *name;
+        void (*make)(const fs::path &output, const fs::path &input);
+        std::string out;
+    };
+    const OutputCase cases[] = {
+        {"directory", [](const fs::path &output, const fs::path &) { fs::create_directory(output); },
+         header(values) + "Failed open bs file for writing\n"},
+        {"link to the input",
+         [](const fs::path &output, const fs::path &input) { fs::create_symlink(input, output); },
+         header(values) + "Failed open bs file for writing\n"},
+        {"full device", [](const fs::path &output, const fs::path &) { fs::create_symlink("/dev/full", output); },
+         header(values) + pass_messages + "Failed open bs file for writing\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(output_path());
+        c.make(output_path(), input_path());
+        RunResult result = run(values);
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_EQ(read_file(input_path()), *input_);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+// ifacegen ipAddr subnetMask gwIpAddr interface
+//
+// Writes a copy of the unit's interface definitions, /etc/network/interfaces,
+// to /etc/network/interfaces1 with a new static address, netmask and gateway
+// for one interface. The input file is never written; putting the copy in
+// its place and restarting networking is left to whoever runs the program.
+//
+// Exit status: 0 when the new file was written; 255 for a usage error or a
+// value that does not fit its 31-character field (nothing opened); 1 when
+// the input can't be read or the new file can't be written.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <utility>
+#include <string>
+#include <string_view>
+
+#include "common/paths.hpp"
+#include "common/unique_fd.hpp"
+#include "tools/netif/interfaces_rewrite.hpp"
+
+namespace dcu::netif {
+namespace {
+
+constexpr int kExitUsage = 255;
+constexpr int kExitFileFailure = 1;
+
+// Each value is kept in a 32-byte text field on the unit: 31 characters at most.
+constexpr std::size_t kValueFieldSize = 32;
+constexpr std::array<std::string_view, 4> kValueNames = {"ipAddr", "subnetMask", "gwIpAddr", "interface"};
+
+constexpr std::string_view kReadFailure = "Failed open bs file";
+constexpr std::string_view kWriteFailure = "Failed open bs file for writing";
+
+// The whole file, or nothing when it can't be opened or read (a directory,
+// a read error).
+std::optional<std::string> read_whole_file(const UniqueFd &fd) {
+    std::string content;
+    char buffer[8192];
+    for (;;) {
+        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n == 0) return content;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        content.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+bool write_all(const UniqueFd &fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(fd.get(), text.data(), text.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Opens the new file for writing, emptied. Refuses a path that leads to the
+// input file itself (a link between the two), which emptying would destroy.
+UniqueFd open_new_file(const std::string &path, const struct stat &input_status) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    if (!fd) return fd;
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) return UniqueFd();
+    if (status.st_dev == input_status.st_dev && status.st_ino == input_status.st_ino) return UniqueFd();
+    // Only a regular file can be emptied; a device (say /dev/null) is written as it is.
+    if (S_ISREG(status.st_mode) && ::ftruncate(fd.get(), 0) != 0) return UniqueFd();
+    return fd;
+}
+
+int rewrite_interfaces_file(const InterfaceSettings &settings) {
+    const std::string input_path = paths::on_unit(paths::kInterfaces);
+    const std::string output_path = paths::on_unit(paths::kInterfacesNew);
+
+    UniqueFd input(::open(input_path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat input_status {};
+    std::optional<std::string> content;
+    if (input && ::fstat(input.get(), &input_status) == 0) content = read_whole_file(input);
+    if (!content) {
+        std::cout << kReadFailure << '\n';
+        return kExitFileFailure;
+    }
+    input.reset();
+
+    UniqueFd output = open_new_file(output_path, input_status);
+    if (!output) {
+        std::cout << kWriteFailure << '\n';
+        return kExitFileFailure;
+    }
+
+    std::istringstream lines(std::move(*content));
+    std::ostringstream new_content;
+    createNetworkFile(lines, new_content, std::cout, settings);
+
+    bool written = write_all(output, new_content.view());
+    written = ::close(output.release()) == 0 && written;
+    if (!written) {
+        std::cout << kWriteFailure << '\n';
+        return kExitFileFailure;
+    }
+    return 0;
+}
+
+int run(int argc, char **argv) {
+    std::cout << "Num arg " << argc << '\n';
+    if (argc < 5) {
+        std::cout << "Invalid number of parameters\n"
+                  << "Usage : ifacegen ipAddr subnetMask gwIpAddr interface\n";
+        return kExitUsage;
+    }
+
+    std::array<std::string_view, 4> values = {argv[1], argv[2], argv[3], argv[4]};
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i].size() >= kValueFieldSize) {
+            std::cout << "Invalid parameter length : " << kValueNames[i] << " must be less than "
+                      << kValueFieldSize << " characters\n";
+            return kExitUsage;
+        }
+    }
+
+    const InterfaceSettings settings{values[0], values[1], values[2], values[3]};
+    std::cout << "IP  : " << settings.ip_address << '\n'
+              << "Subnet  : " << settings.netmask << '\n'
+              << "GW IP  : " << settings.gateway << '\n'
+              << "Interface  : " << settings.interface_name << '\n';
+    return rewrite_interfaces_file(settings);
+}
+
+}  // namespace
+}  // namespace dcu::netif
+
+int main(int argc, char **argv) { return dcu::netif::run(argc, argv); }
