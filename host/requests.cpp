@@ -1,0 +1,144 @@
+#include "host/requests.hpp"
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+#include "common/paths.hpp"
+
+namespace dcu::host {
+
+namespace {
+
+const char *text_of(const Args &args, std::size_t i) { return args[i].text.c_str(); }
+int seq_of(const Args &args) { return static_cast<int>(args[0].number); }
+
+// fill_user_obis_det appends to the text the host is building; dcuhost
+// builds nothing else, so it starts from an empty text and sends what the
+// library appended.
+int selection_request(const Args &args) {
+    std::memset(json_text, 0, sizeof json_text);
+    const std::string path = paths::on_unit(args[0].text);
+    fill_user_obis_det(path.c_str(), text_of(args, 1));
+    return send_msg(json_text);
+}
+
+constexpr ArgSpec kSeq{"SEQ_NUM", ArgKind::seq_num};
+
+}  // namespace
+
+const std::vector<RequestSpec> &request_table() {
+    static const std::vector<RequestSpec> table = {
+        {"meters", "GET_METER_SER_LIST", {kSeq}, [](const Args &a) { return send_met_ser_num_det(seq_of(a)); },
+         "the serial numbers of the unit's meters"},
+        {"selection", "", {{"FILE", ArgKind::text}, {"SECTION", ArgKind::text}}, selection_request,
+         "a selection file's text as the host embeds it (FILE as on the unit)"},
+    };
+    return table;
+}
+
+bool convert_arg(const ArgSpec &spec, std::string_view text, Arg *out, std::string *error) {
+    out->text.assign(text);
+    auto integer = [&](long long low, long long high) {
+        long long value = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
+            *error = std::string(spec.member) + " must be a whole number from " + std::to_string(low) + " to " +
+                     std::to_string(high) + ", not \"" + std::string(text) + "\"";
+            return false;
+        }
+        out->number = value;
+        return true;
+    };
+    switch (spec.kind) {
+    case ArgKind::seq_num: return integer(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    case ArgKind::u8: return integer(0, 255);
+    case ArgKind::u16: return integer(0, 65535);
+    case ArgKind::text: return true;
+    case ArgKind::time_stamp: {
+        // YYYY-MM-DD HH:MM
+        unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
+        char tail = 0;
+        const std::string copy(text);
+        if (std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u%c", &year, &month, &day, &hour, &minute, &tail) != 5 ||
+            month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
+            *error = std::string(spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + copy + "\"";
+            return false;
+        }
+        out->stamp = ls_time_stamp{};
+        out->stamp.day = static_cast<uint8_t>(day);
+        out->stamp.month = static_cast<uint8_t>(month);
+        out->stamp.hour = static_cast<uint8_t>(hour);
+        out->stamp.minute = static_cast<uint8_t>(minute);
+        out->stamp.year = static_cast<uint16_t>(year);
+        return true;
+    }
+    }
+    return false;
+}
+
+std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std::string *error) {
+    if (words.empty()) {
+        *error = "no request given";
+        return std::nullopt;
+    }
+    const RequestSpec *spec = nullptr;
+    std::size_t used = 0;
+    for (const auto &candidate : request_table()) {
+        const std::string_view word = candidate.word;
+        const auto blank = word.find(' ');
+        if (blank == std::string_view::npos) {
+            if (words[0] == word) {
+                spec = &candidate;
+                used = 1;
+            }
+        } else if (words.size() >= 2 && words[0] == word.substr(0, blank) && words[1] == word.substr(blank + 1)) {
+            spec = &candidate;
+            used = 2;
+        }
+        if (spec) break;
+    }
+    if (spec == nullptr) {
+        *error = "unknown request \"" + words[0] + (words.size() >= 2 ? " " + words[1] : "") + "\"";
+        return std::nullopt;
+    }
+    // A time stamp may come as one argument or as its date and its time.
+    std::vector<std::string> values(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
+    ParsedRequest parsed{spec, {}};
+    std::size_t next = 0;
+    for (const auto &arg_spec : spec->args) {
+        if (next >= values.size()) {
+            *error = std::string(spec->word) + ": missing " + std::string(arg_spec.member);
+            return std::nullopt;
+        }
+        std::string value = values[next++];
+        if (arg_spec.kind == ArgKind::time_stamp && value.find(' ') == std::string::npos && next < values.size())
+            value += " " + values[next++];
+        Arg arg;
+        if (!convert_arg(arg_spec, value, &arg, error)) return std::nullopt;
+        parsed.args.push_back(std::move(arg));
+    }
+    if (next != values.size()) {
+        *error = std::string(spec->word) + ": too many arguments";
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+std::string usage_text() {
+    std::string text =
+        "usage: dcuhost [--store HOST:PORT] REQUEST ARGS...\n"
+        "       dcuhost [--store HOST:PORT] --stdin     (one request per input line)\n"
+        "Answers go to standard output; the library's progress lines to standard error.\n"
+        "Requests:\n";
+    for (const auto &spec : request_table()) {
+        std::string line = "  " + std::string(spec.word);
+        for (const auto &arg : spec.args) line += " " + std::string(arg.member);
+        if (line.size() < 44) line.resize(44, ' ');
+        else line += "  ";
+        text += line + std::string(spec.summary) + "\n";
+    }
+    return text;
+}
+
+}  // namespace dcu::host

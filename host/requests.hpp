@@ -1,0 +1,65 @@
+// The requests dcuhost answers: one table that the command-line words and
+// the machine requests both go through.
+//
+// A request is named by a word of one or two parts ("meters", "files bill");
+// its arguments follow in the order of the table, each also known by the
+// member name a machine request gives it ("SEQ_NUM", "MET_SERNUM", ...).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dcu/reqhandlers.h"
+
+namespace dcu::host {
+
+enum class ArgKind {
+    seq_num,     // the request's sequence number, any int
+    text,        // any text
+    u8,          // 0 to 255
+    u16,         // 0 to 65535
+    time_stamp,  // "YYYY-MM-DD HH:MM"
+};
+
+struct ArgSpec {
+    std::string_view member;  // e.g. "MET_SERNUM"
+    ArgKind kind;
+};
+
+struct Arg {
+    std::string text;       // as given
+    long long number = 0;   // seq_num, u8 and u16
+    ls_time_stamp stamp{};  // time_stamp
+};
+using Args = std::vector<Arg>;
+
+struct RequestSpec {
+    std::string_view word;          // "meters", "files bill", ...
+    std::string_view answer_type;   // TYPE of the answer; empty for host-side requests
+    std::vector<ArgSpec> args;
+    int (*call)(const Args &args);  // calls the handler; returns its result
+    std::string_view summary;
+};
+
+const std::vector<RequestSpec> &request_table();
+
+struct ParsedRequest {
+    const RequestSpec *spec = nullptr;
+    Args args;
+};
+
+// Matches words against the table and converts the arguments; on failure
+// returns nothing and says why in *error.
+std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std::string *error);
+
+// Converts one argument of the given kind; false (and *error) when it is not one.
+bool convert_arg(const ArgSpec &spec, std::string_view text, Arg *out, std::string *error);
+
+// The usage text: every word with its arguments.
+std::string usage_text();
+
+}  // namespace dcu::host

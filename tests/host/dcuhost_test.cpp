@@ -1,0 +1,95 @@
+// dcuhost as a head-end session uses it: answers on standard output, the
+// library's progress on standard error, usage errors refused before anything
+// happens.
+#include <gtest/gtest.h>
+
+#include "tests/support/private_store.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/strict_json.hpp"
+
+namespace {
+
+using dcu::test::run_program;
+
+class Dcuhost : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { store().start(); }
+    static void TearDownTestSuite() { store().stop(); }
+    static dcu::test::PrivateStore &store() {
+        static dcu::test::PrivateStore instance;
+        return instance;
+    }
+    void SetUp() override { dcu::test::StoreClient(store().port()).flushall(); }
+    std::string store_arg() const { return "127.0.0.1:" + std::to_string(store().port()); }
+};
+
+TEST_F(Dcuhost, AnswersOnStandardOutputOnly) {
+    dcu::test::StoreClient(store().port()).hset("Port2Met0SerNum", "SER_NUM", "SN10");
+    auto result = run_program({DCUHOST_PATH, "--store", store_arg(), "meters", "9"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out,
+              "{\n\"TYPE\":\"GET_METER_SER_LIST\",\n\"SEQ_NUM\":\"9\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
+              "\"CMD_STATUS\":\"SUCCESS\",\n\"DATA\":\n{\n\"NUM_MET\":\"1\",\n\"MET_LIST\":\n[\n\"SN10\"]\n}\n}\n");
+    EXPECT_NE(result.err.find("Sending Json text Len : " + std::to_string(result.out.size()) + "\n"), std::string::npos)
+        << result.err;
+}
+
+TEST_F(Dcuhost, StdinSessionAnswersEachLineAndReportsBadOnes) {
+    dcu::test::RunOptions options;
+    options.stdin_text = "meters 1\n\n# a comment\nmeters\nfrobnicate 3\nmeters 2\n";
+    auto result = run_program({DCUHOST_PATH, "--store", store_arg(), "--stdin"}, options);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_NE(result.out.find("\"SEQ_NUM\":\"1\""), std::string::npos);
+    EXPECT_NE(result.out.find("\"SEQ_NUM\":\"2\""), std::string::npos);
+    EXPECT_NE(result.err.find("dcuhost: meters: missing SEQ_NUM\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("dcuhost: unknown request \"frobnicate 3\"\n"), std::string::npos) << result.err;
+}
+
+TEST_F(Dcuhost, UsageErrorsExitNonZeroWithoutTouchingTheStore) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string first_line;
+    };
+    const Case cases[] = {
+        {{}, "usage: dcuhost [--store HOST:PORT] REQUEST ARGS..."},
+        {{"meters", "x"}, "dcuhost: SEQ_NUM must be a whole number from -2147483648 to 2147483647, not \"x\""},
+        {{"meters", "1", "2"}, "dcuhost: meters: too many arguments"},
+        {{"--store", "nowhere", "meters", "1"}, "dcuhost: --store needs HOST:PORT"},
+        {{"--bogus"}, "dcuhost: unknown option --bogus"},
+        {{"--stdin", "meters", "1"}, "usage: dcuhost [--store HOST:PORT] REQUEST ARGS..."},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv{DCUHOST_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto result = run_program(argv);
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.first_line);
+        EXPECT_EQ(result.err.find("redis_init"), std::string::npos);
+    }
+    auto help = run_program({DCUHOST_PATH, "--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_NE(help.out.find("  meters SEQ_NUM"), std::string::npos);
+}
+
+TEST_F(Dcuhost, SelectionRequestShowsTheEmbeddedText) {
+    dcu::test::TempDir root;
+    dcu::test::RunOptions options;
+    options.env["DCU_ROOT"] = root.path().string();
+    auto result = run_program(
+        {DCUHOST_PATH, "--store", store_arg(), "selection", "/srv/www/htdocs/user_ls_obis_det.json", "LSParams"},
+        options);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, "\"LSParams\":\n{\n\"NumParams\":\"0\",\n\"ObisCodeList\":\n[\n]\n}\n");
+}
+
+TEST_F(Dcuhost, WithoutStoreItStillAnswers) {
+    auto result = run_program({DCUHOST_PATH, "--store", "127.0.0.1:" + std::to_string(dcu::test::free_loopback_port()),
+                               "meters", "4"});
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(dcu::test::strict_json_error(result.out), "");
+    EXPECT_NE(result.out.find("\"NUM_MET\":\"0\""), std::string::npos);
+    EXPECT_NE(result.err.find("Connection error: Connection refused"), std::string::npos);
+}
+
+}  // namespace
