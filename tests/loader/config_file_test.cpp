@@ -57,6 +57,8 @@ struct ReadCase {
     int result;
 };
 
+void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
+
 std::string bytes_of(const fx::Record &record) { return std::string(record.begin(), record.end()); }
 
 const ReadCase kReadCases[] = {
