@@ -28,7 +28,8 @@ std::string line_prefix(int level) {
     return std::string(stamp) + " L" + std::to_string(level) + " ";
 }
 
-std::string format_message(const char *format, va_list args) {
+// Checked like printf where dbg_log is called; here the format passes through.
+DCU_PRINTF_LIKE(1, 0) std::string format_message(const char *format, va_list args) {
     va_list measure;
     va_copy(measure, args);
     const int length = std::vsnprintf(nullptr, 0, format, measure);
