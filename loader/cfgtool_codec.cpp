@@ -4,9 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 namespace dcu::cfgtool {

@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>

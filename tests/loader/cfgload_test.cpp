@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 
 #include "tests/loader/fixtures.hpp"
@@ -142,12 +146,18 @@ TEST_F(Cfgload, PublishesEdgeValuesAndEveryFieldOfEverySlot) {
     fx::put_text(record, fx::field_of("DCU_GEN_INFO", "SerNum"), std::string(33, 'S'));  // no NUL in the slot
     fx::put_text(record, fx::field_of("TEV_EMS_INFO", "BrokerIp"), std::string(18, '9'));  // up to the CRC
     fx::put_text(record, fx::field_of("P_2SerMeter_5Config", "MeterLoc"), std::string("ab\0cd", 5));
+    fx::put_text(record, fx::field_of("P_3SerMeter_1Config", "MeterPass"), std::string(32, 'P'));  // runs into MeterLoc
+    fx::put_text(record, fx::field_of("P_3SerMeter_1Config", "MeterLoc"), "loc");
     fx::seal(record);
     fx::write_record(config_file(), record);
 
     const auto result = run();
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(monitor->take().size(), 393u);
+    // A slot without NUL is shown whole on standard output too, and no further.
+    EXPECT_NE(result.out.find("\nPort : 3, Met : 0, > 0,0,0,0," + std::string(32, 'P') + ",loc\n"), std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("\nPort : 1, Met : 1, > 0,0,0,-2147483648,,\n"), std::string::npos);
     auto &c = client();
     EXPECT_EQ(c.hget("P_1SerMeter_2Config", "MeterAddr"), "-2147483648");
     EXPECT_EQ(c.hget("MQTT_INFO", "BrokerPort"), "-1");
@@ -156,6 +166,7 @@ TEST_F(Cfgload, PublishesEdgeValuesAndEveryFieldOfEverySlot) {
     EXPECT_EQ(c.hget("DCU_GEN_INFO", "SerNum"), std::string(33, 'S'));
     EXPECT_EQ(c.hget("TEV_EMS_INFO", "BrokerIp"), std::string(18, '9'));
     EXPECT_EQ(c.hget("P_2SerMeter_5Config", "MeterLoc"), "ab");
+    EXPECT_EQ(c.hget("P_3SerMeter_1Config", "MeterPass"), std::string(32, 'P'));
     EXPECT_EQ(c.hget("P_2SER_MET_INFO", "NumMeters"), "0");
     EXPECT_EQ(c.hget("DCU_GEN_INFO", "DbgLogIp"), "");  // an empty text is an empty value
 

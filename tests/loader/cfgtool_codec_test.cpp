@@ -3,6 +3,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
