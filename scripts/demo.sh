@@ -19,3 +19,34 @@ export DCU_ROOT="$work/unit" DCU_REDIS_PORT="$DCU_STORE_PORT"
 echo "== private store on 127.0.0.1:$DCU_STORE_PORT, unit files under $DCU_ROOT"
 
 # Later stages append below.
+
+# --- Configuration loader: the sample unit's record into the store ---------
+
+# show_hash KEY: one hash of the store as "field  value" lines.
+show_hash() {
+  echo "   $1"
+  redis-cli -p "$DCU_STORE_PORT" hgetall "$1" | awk 'NR % 2 { field = $0; next } { printf "      %-22s %s\n", field, $0 }'
+}
+
+echo
+echo "== cfgload: publishing the sample unit (examples/sample-unit.json)"
+config="$DCU_ROOT/usr/tev/config/dlms_api_config.cfg"
+mkdir -p "$(dirname "$config")" "$DCU_ROOT/usr/tev/log"
+"$bin/loader/cfgtool" encode examples/sample-unit.json -o "$config"
+echo "-- cfgtool check of the encoded record"
+"$bin/loader/cfgtool" check "$config" | sed "s|$DCU_ROOT|\$DCU_ROOT|; s/^/   /"
+echo "-- cfgload's standard output (abridged)"
+"$bin/loader/cfgload" >"$work/cfgload.out"
+sed -n '1,6p' "$work/cfgload.out" | sed 's/^/   /'
+echo "   ... $(wc -l <"$work/cfgload.out") lines in all, exit status 0"
+echo "-- its log, $DCU_ROOT/usr/tev/log/cfgload.log (first and last lines)"
+log="$DCU_ROOT/usr/tev/log/cfgload.log"
+{ head -n 3 "$log"; echo "..."; tail -n 1 "$log"; } | sed 's/^/   /'
+echo "-- the store now holds $(redis-cli -p "$DCU_STORE_PORT" dbsize) configuration hashes; some of them:"
+for key in DCU_GEN_INFO P_0SER_MET_INFO P_0SerMeter_1Config P_1SerMeter_2Config EthMeter_1Config MQTT_INFO GPRS_INFO; do
+  show_hash "$key"
+done
+echo "-- a copy with one byte changed is refused"
+cp "$config" "$work/damaged.cfg"
+printf '\x01' | dd of="$work/damaged.cfg" bs=1 seek=1000 conv=notrunc status=none
+"$bin/loader/cfgtool" check "$work/damaged.cfg" | sed "s|$work/||; s/^/   /" || true

@@ -1,0 +1,61 @@
+// cfgload: publishes the unit's binary configuration file into the store.
+//
+// Connects to the store, reads and validates the record, runs the fourteen
+// publishing steps, closes the connection and exits 0. A failure before
+// publishing writes nothing to the store and exits -1 (255).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/paths.hpp"
+#include "common/store.hpp"
+#include "dcu/config_record.h"
+#include "dcu/host_services.h"
+#include "loader/config_file.hpp"
+#include "loader/publisher.hpp"
+
+// The loader's globals (the host defines them in the host process).
+redisContext *p_redis_handler = nullptr;
+redisReply *p_redis_reply = nullptr;
+dcu_config_record dlms_dcu_config;
+char debug_file_name[DCU_DEBUG_FILE_NAME_SIZE];
+extern "C" const int RET_SUCCESS = 0;
+
+// The loader's build keeps a pending reply: it has none when it connects.
+extern "C" int redis_init(const char *server, std::uint16_t port) {
+    return dcu::store::connect(server, port, dcu::store::PendingReply::keep);
+}
+
+int main() {
+    static constexpr const char *fun_name = "main()";
+
+    // The unit's own path; the log service puts DCU_ROOT in front when it
+    // opens the file, so the name fits its 64 bytes whatever the root.
+    std::memset(debug_file_name, 0, sizeof debug_file_name);
+    const std::string log_dir(dcu::paths::kLogDir);
+    const std::string log_name(dcu::paths::kLoaderLogName);
+    std::snprintf(debug_file_name, sizeof debug_file_name, "%s/%s", log_dir.c_str(), log_name.c_str());
+
+    const std::string server(dcu::paths::kStoreAddress);
+    if (redis_init(server.c_str(), dcu::paths::store_port()) != RET_SUCCESS) {
+        dbg_log(0, "%-20s : Failed to initilised Redis Server\n", fun_name);
+        return -1;
+    }
+
+    const std::string config_file = dcu::paths::on_unit(dcu::paths::kConfigFile);
+    if (read_bin_cfg(config_file.c_str()) != RET_SUCCESS) {
+        dbg_log(0, "%-20s : Failed to read binary configuration\n", fun_name);
+        return -1;  // the connection goes with the process; nothing was sent
+    }
+
+    for (const dcu::loader::PublishingStep &step : dcu::loader::kPublishingSequence) {
+        dbg_log(0, "%-20s : Generating %.*s from bin to redis\n", fun_name, static_cast<int>(step.name.size()),
+                step.name.data());
+        step.run();
+    }
+
+    dbg_log(0, "%-20s : All Config generated, need to free redis hanfler\n", fun_name);
+    redisFree(p_redis_handler);
+    p_redis_handler = nullptr;
+    return RET_SUCCESS;
+}

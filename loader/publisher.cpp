@@ -1,0 +1,91 @@
+#include "loader/publisher.hpp"
+
+#include <cstdio>
+#include <string>
+
+#include "common/store.hpp"
+#include "loader/config_record.hpp"
+
+namespace dcu::loader {
+namespace {
+
+// Texts go to standard output bounded by their slot (%.*s), never read past it.
+int printable_length(std::string_view text) { return static_cast<int>(text.size()); }
+
+const PublishEntry &entry_at(std::size_t index) { return kPublishTable[index]; }
+
+// "Port : %d, Met : %d, > ..." for the serial meter slot whose Enable entry is
+// at `index`; the slot's other five entries follow it in table order
+// (checked where the table is built).
+void print_meter_slot(RecordBytes record, std::size_t index) {
+    const PublishEntry &enable = entry_at(index);
+    const std::string_view pass = text_value(record, entry_at(index + 4));
+    const std::string_view loc = text_value(record, entry_at(index + 5));
+    std::printf("Port : %d, Met : %d, > %d,%d,%d,%d,%.*s,%.*s\n", enable.key_numbers[0], enable.key_numbers[1] - 1,
+                integer_value(record, enable), integer_value(record, entry_at(index + 1)),
+                integer_value(record, entry_at(index + 2)), integer_value(record, entry_at(index + 3)),
+                printable_length(pass), pass.data(), printable_length(loc), loc.data());
+}
+
+void print_serial_port(RecordBytes record, std::size_t index) {
+    const PublishEntry &port = entry_at(index);
+    const std::string_view uart = text_value(record, port);
+    std::printf("Idx : %d, SerPort Uart : %.*s\n", port.field_number, printable_length(uart), uart.data());
+}
+
+void print_log_ser_ip(RecordBytes record, std::size_t index) {
+    const std::string_view ip = text_value(record, entry_at(index));
+    std::printf("LogSerIp %.*s\n", printable_length(ip), ip.data());
+}
+
+// One command per entry, its reply released at once; a reply that did not
+// arrive is skipped like any other.
+void publish(RecordBytes record, const PublishEntry &entry) {
+    if (entry.type == ValueType::text) {
+        const std::string text(text_value(record, entry));
+        (void)store::command("hmset %s %s %s", entry.key.c_str(), entry.field.c_str(), text.c_str());
+    } else {
+        (void)store::command("hmset %s %s %d", entry.key.c_str(), entry.field.c_str(), integer_value(record, entry));
+    }
+}
+
+void run_step(Step step) {
+    const RecordBytes record = bytes_of(dlms_dcu_config);
+    const std::span<const PublishEntry> entries = entries_of(step);
+    const auto first = static_cast<std::size_t>(entries.data() - kPublishTable.data());
+    for (std::size_t index = first; index < first + entries.size(); ++index) {
+        const PublishEntry &entry = entry_at(index);
+        if (entry.line == StdoutLine::meter_slot_before) print_meter_slot(record, index);
+        if (entry.line == StdoutLine::serial_port_before) print_serial_port(record, index);
+        publish(record, entry);
+        if (entry.line == StdoutLine::log_ser_ip_after) print_log_ser_ip(record, index);
+    }
+}
+
+}  // namespace
+}  // namespace dcu::loader
+
+using dcu::loader::run_step;
+using dcu::loader::Step;
+
+extern "C" void gen_dcu_info_redis(void) { run_step(Step::dcu_info); }
+extern "C" void gen_ser_meter_info_redis(void) { run_step(Step::ser_meter_info); }
+extern "C" void gen_eth_meter_info_redis(void) { run_step(Step::eth_meter_info); }
+extern "C" void gen_iec104_info_redis(void) { run_step(Step::iec104_info); }
+extern "C" void gen_modtcp_info_redis(void) { run_step(Step::modtcp_info); }
+extern "C" void gen_dcu_poll_info_redis(void) { run_step(Step::dcu_poll_info); }
+extern "C" void gen_mqtt_info_redis(void) { run_step(Step::mqtt_info); }
+extern "C" void gen_tev_ems_info_redis(void) { run_step(Step::tev_ems_info); }
+extern "C" void gen_ntp_info_redis(void) { run_step(Step::ntp_info); }
+extern "C" void gen_dcu_eth_info_redis(void) { run_step(Step::dcu_eth_info); }
+extern "C" void gen_dcu_serial_info_redis(void) { run_step(Step::dcu_serial_info); }
+extern "C" void gen_gprs_info_redis(void) { run_step(Step::gprs_info); }
+extern "C" void gen_ftp_server_info_redis(void) { run_step(Step::ftp_server_info); }
+extern "C" void gen_vpn_info_redis(void) { run_step(Step::vpn_info); }
+
+extern "C" void gen_all_config(void) {
+    const dcu::loader::RecordBytes record = dcu::loader::bytes_of(dlms_dcu_config);
+    const std::string_view args[] = {"HMSET", "DLMS_DCU_CONFIG", "stat",
+                                     std::string_view(reinterpret_cast<const char *>(record.data()), record.size())};
+    (void)dcu::store::command_argv(args);
+}
