@@ -71,7 +71,7 @@ static_assert(offsetof(dcu_ser_port_cfg, reserved_38) == 38);
 
 // Serial meter ports
 static_assert(sizeof(ser_meter_port_cfg) == 364);
-static_assert(offsetof(ser_meter_port_cfg, NumMeters) == 0 && offsetof(ser_meter_port_cfg, meter) == 4);
+static_assert(offsetof(ser_meter_port_cfg, NumMeters) == 0 && offsetof(ser_meter_port_cfg, Meter) == 4);
 static_assert(sizeof(ser_meter_cfg) == 72);
 static_assert(offsetof(ser_meter_cfg, Enable) == 0);
 static_assert(offsetof(ser_meter_cfg, MeterId) == 1);

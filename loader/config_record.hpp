@@ -245,7 +245,7 @@ constexpr std::array<PublishEntry, 393> build_publish_table() {
         t.add(step, "P_%dSER_MET_INFO", {p, 0}, "NumMeters", 0,
               DCU_RECORD_SLOT(ser_meter_port_cfg, port_base, NumMeters));
         for (int m = 0; m < DCU_METERS_PER_SER_PORT; ++m) {
-            const std::size_t base = port_base + offsetof(ser_meter_port_cfg, meter) +
+            const std::size_t base = port_base + offsetof(ser_meter_port_cfg, Meter) +
                                      static_cast<std::size_t>(m) * sizeof(ser_meter_cfg);
             using S = ser_meter_cfg;
             constexpr std::string_view key = "P_%dSerMeter_%dConfig";

@@ -48,7 +48,7 @@ typedef struct ser_meter_cfg {
 
 typedef struct ser_meter_port_cfg {
     uint32_t NumMeters;
-    ser_meter_cfg meter[DCU_METERS_PER_SER_PORT];
+    ser_meter_cfg Meter[DCU_METERS_PER_SER_PORT];
 } ser_meter_port_cfg; /* 364 bytes */
 
 typedef struct eth_meter_cfg {
