@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "common/paths.hpp"
+#include "common/unique_fd.hpp"
 #include "host/host_services.hpp"
 #include "host/requests.hpp"
 
@@ -26,7 +28,32 @@ struct Options {
     std::string store_host{dcu::paths::kStoreAddress};
     std::uint16_t store_port = dcu::paths::store_port();
     bool from_stdin = false;
+    std::string timings_path;
     std::vector<std::string> words;
+};
+
+// With --timings FILE, one line per answered request: its word, the time
+// the handler took in microseconds, and the process's resident size in kB
+// afterwards. The benchmarks read it; nothing else does.
+class Timings {
+public:
+    explicit Timings(const std::string &path) {
+        if (!path.empty()) file_.reset(std::fopen(path.c_str(), "w"));
+    }
+    bool wanted() const { return static_cast<bool>(file_); }
+    void record(std::string_view word, std::chrono::nanoseconds took) {
+        long pages = 0, resident = 0;
+        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+            std::fclose(statm);
+        }
+        std::fprintf(file_.get(), "%.*s %.3f %ld\n", static_cast<int>(word.size()), word.data(),
+                     static_cast<double>(took.count()) / 1000.0, resident * (::sysconf(_SC_PAGESIZE) / 1024));
+        std::fflush(file_.get());
+    }
+
+private:
+    dcu::UniqueFile file_;
 };
 
 bool parse_store(std::string_view text, Options *options) {
@@ -74,9 +101,12 @@ std::optional<dcu::host::ParsedRequest> parse(const std::vector<std::string> &wo
     return request;
 }
 
-void answer(const dcu::host::ParsedRequest &request) {
+void answer(const dcu::host::ParsedRequest &request, Timings &timings) {
+    const auto start = std::chrono::steady_clock::now();
     request.spec->call(request.args);
+    const auto took = std::chrono::steady_clock::now() - start;
     std::fflush(stdout);
+    if (timings.wanted()) timings.record(request.spec->word, took);
 }
 
 }  // namespace
@@ -92,6 +122,12 @@ int main(int argc, char **argv) {
             return 0;
         } else if (arg == "--stdin") {
             options.from_stdin = true;
+        } else if (arg == "--timings") {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "dcuhost: --timings needs FILE\n%s", dcu::host::usage_text().c_str());
+                return kUsageError;
+            }
+            options.timings_path = argv[++i];
         } else if (arg == "--store") {
             if (i + 1 >= argc || !parse_store(argv[++i], &options)) {
                 std::fprintf(stderr, "dcuhost: --store needs HOST:PORT\n%s", dcu::host::usage_text().c_str());
@@ -137,16 +173,17 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "dcuhost: no store at %s:%u; answers carry no store data\n", options.store_host.c_str(),
                      options.store_port);
 
+    Timings timings(options.timings_path);
     bool all_valid = true;
     if (options.from_stdin) {
         for (std::string line; std::getline(std::cin, line);) {
             auto words = split_line(line);
             if (words.empty() || words[0].starts_with("#")) continue;
-            if (auto request = parse(words)) answer(*request);
+            if (auto request = parse(words)) answer(*request, timings);
             else all_valid = false;
         }
     } else {
-        answer(*single);
+        answer(*single, timings);
     }
 
     if (p_redis_handler != nullptr) redisFree(p_redis_handler);

@@ -1,5 +1,7 @@
 #include "reqhandlers/json_escape.hpp"
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace dcu::answer {
@@ -49,7 +51,27 @@ char short_escape(unsigned char c) noexcept {
     }
 }
 
-bool needs_escape(unsigned char c) noexcept { return c < 0x20 || c == '"' || c == '\\' || c >= 0x80; }
+// Bytes that need a look: control characters, the quote, the backslash, and
+// every byte of a multi-byte UTF-8 sequence (checked, not changed, when valid).
+constexpr std::array<bool, 256> kNeedsLook = [] {
+    std::array<bool, 256> table{};
+    for (std::size_t c = 0; c < 256; ++c) table[c] = c < 0x20 || c == '"' || c == '\\' || c >= 0x80;
+    return table;
+}();
+
+bool needs_escape(unsigned char c) noexcept { return kNeedsLook[c]; }
+
+// Whether any of eight bytes needs a look (the same bytes as kNeedsLook), by
+// word arithmetic on all eight at once.
+bool block_needs_look(std::uint64_t bytes) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    auto has_zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+    const std::uint64_t below_space = (bytes - kOnes * 0x20) & ~bytes & kHighs;
+    const std::uint64_t quote = has_zero_byte(bytes ^ (kOnes * '"'));
+    const std::uint64_t backslash = has_zero_byte(bytes ^ (kOnes * '\\'));
+    return ((bytes & kHighs) | below_space | quote | backslash) != 0;
+}
 
 }  // namespace
 
@@ -58,18 +80,17 @@ bool needs_escape(unsigned char c) noexcept { return c < 0x20 || c == '"' || c =
 std::size_t escaped_length(std::string_view value) noexcept {
     const auto *text = reinterpret_cast<const unsigned char *>(value.data());
     const std::size_t size = value.size();
-    std::size_t length = 0;
+    std::size_t length = size;
     for (std::size_t i = 0; i < size;) {
         unsigned char c = text[i];
         if (!needs_escape(c)) {
-            ++length;
             ++i;
         } else if (c >= 0x80) {
             std::size_t sequence = utf8_sequence_length(text + i, size - i);
-            length += sequence ? sequence : 6;
+            length += sequence ? 0 : 5;
             i += sequence ? sequence : 1;
         } else {
-            length += short_escape(c) == 'u' ? 6 : 2;
+            length += short_escape(c) == 'u' ? 5 : 1;
             ++i;
         }
     }
@@ -79,25 +100,30 @@ std::size_t escaped_length(std::string_view value) noexcept {
 char *escape_into(char *out, std::string_view value) noexcept {
     const auto *text = reinterpret_cast<const unsigned char *>(value.data());
     const std::size_t size = value.size();
-    std::size_t run_start = 0;
-    auto flush_run = [&](std::size_t end) {
-        if (end == run_start) return;
-        std::memcpy(out, text + run_start, end - run_start);
-        out += end - run_start;
-    };
+    // Eight plain bytes at a time, then byte by byte from the first that needs a look.
     for (std::size_t i = 0; i < size;) {
+        if (size - i >= 8) {
+            std::uint64_t block;
+            std::memcpy(&block, text + i, 8);
+            if (!block_needs_look(block)) {
+                std::memcpy(out, &block, 8);
+                out += 8;
+                i += 8;
+                continue;
+            }
+        }
         unsigned char c = text[i];
         if (!needs_escape(c)) {
+            *out++ = static_cast<char>(c);
             ++i;
             continue;
         }
         if (c >= 0x80) {
             if (std::size_t sequence = utf8_sequence_length(text + i, size - i)) {
-                i += sequence;
+                for (std::size_t end = i + sequence; i < end; ++i) *out++ = static_cast<char>(text[i]);
                 continue;
             }
         }
-        flush_run(i);
         char kind = c >= 0x80 ? 'u' : short_escape(c);
         *out++ = '\\';
         *out++ = kind;
@@ -107,9 +133,8 @@ char *escape_into(char *out, std::string_view value) noexcept {
             *out++ = kHex[c >> 4];
             *out++ = kHex[c & 0x0F];
         }
-        run_start = ++i;
+        ++i;
     }
-    flush_run(size);
     return out;
 }
 

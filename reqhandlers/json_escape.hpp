@@ -12,6 +12,9 @@ namespace dcu::answer {
 // The length of value once escaped.
 std::size_t escaped_length(std::string_view value) noexcept;
 
+// The most bytes any value of this size can take once escaped.
+constexpr std::size_t max_escaped_length(std::size_t size) noexcept { return size * 6; }
+
 // Writes the escaped value at out, which has room for escaped_length(value)
 // bytes; returns the end of what was written.
 char *escape_into(char *out, std::string_view value) noexcept;

@@ -1,6 +1,8 @@
 #include "reqhandlers/text_builder.hpp"
 
 #include <charconv>
+
+using namespace std::string_view_literals;
 #include <cstring>
 
 #include "reqhandlers/json_escape.hpp"
@@ -31,31 +33,36 @@ std::string_view TextBuilder::separator() const noexcept {
     return top.count > 0 ? top.layout->separator : std::string_view{};
 }
 
-void TextBuilder::put(std::string_view bytes) noexcept {
-    if (bytes.empty()) return;
-    std::memcpy(buffer_.data() + length_, bytes.data(), bytes.size());
-    length_ += bytes.size();
+
+bool TextBuilder::fits_escaped(std::size_t fixed, std::string_view value) const noexcept {
+    // Most values fit even at their worst: one pass then; near the end, measure.
+    return fits(fixed + max_escaped_length(value.size())) || fits(fixed + escaped_length(value));
 }
 
-void TextBuilder::put_quoted_escaped(std::string_view value, std::size_t escaped_size) noexcept {
-    buffer_[length_++] = '"';
-    escape_into(buffer_.data() + length_, value);
-    length_ += escaped_size;
-    buffer_[length_++] = '"';
+namespace {
+// Writes through a local pointer: the compiler then need not assume that each
+// byte written may change the builder's own fields.
+char *copy_to(char *out, std::string_view bytes) noexcept {
+    for (char c : bytes) *out++ = c;
+    return out;
 }
+}  // namespace
 
 bool TextBuilder::member(std::string_view key, std::string_view value) {
     const std::string_view sep = separator();
-    const std::size_t escaped_size = escaped_length(value);
     // sep "KEY":"value"
-    if (!fits(sep.size() + key.size() + escaped_size + 5)) return refuse();
-    put(sep);
-    put("\"");
-    put(key);
-    put("\":");
-    put_quoted_escaped(value, escaped_size);
+    if (!fits_escaped(sep.size() + key.size() + 5, value)) return refuse();
+    char *out = copy_to(buffer_.data() + length_, sep);
+    *out++ = '"';
+    out = copy_to(out, key);
+    *out++ = '"';
+    *out++ = ':';
+    *out++ = '"';
+    out = escape_into(out, value);
+    *out++ = '"';
+    *out = '\0';
+    length_ = static_cast<std::size_t>(out - buffer_.data());
     ++frames_[depth_ - 1].count;
-    buffer_[length_] = '\0';
     return true;
 }
 
@@ -71,9 +78,9 @@ bool TextBuilder::push(const Layout &layout, std::size_t lead_bytes, std::string
     if (!fits(sep.size() + lead_bytes + layout.open.size() + closing_room(layout))) return refuse();
     put(sep);
     if (lead_bytes != 0) {
-        put("\"");
+        put("\""sv);
         put(key);
-        put("\":\n");
+        put("\":\n"sv);
     }
     put(layout.open);
     ++frames_[depth_ - 1].count;
@@ -89,12 +96,14 @@ bool TextBuilder::open_member(std::string_view key, const Layout &layout) {
 
 bool TextBuilder::element(std::string_view value) {
     const std::string_view sep = separator();
-    const std::size_t escaped_size = escaped_length(value);
-    if (!fits(sep.size() + escaped_size + 2)) return refuse();
-    put(sep);
-    put_quoted_escaped(value, escaped_size);
+    if (!fits_escaped(sep.size() + 2, value)) return refuse();
+    char *out = copy_to(buffer_.data() + length_, sep);
+    *out++ = '"';
+    out = escape_into(out, value);
+    *out++ = '"';
+    *out = '\0';
+    length_ = static_cast<std::size_t>(out - buffer_.data());
     ++frames_[depth_ - 1].count;
-    buffer_[length_] = '\0';
     return true;
 }
 
@@ -175,11 +184,11 @@ void TextBuilder::fill(const Slot &slot, std::string_view key, long long number)
     std::size_t end = length_ + size;
     length_ = slot.offset;
     put(sep);
-    put("\"");
+    put("\""sv);
     put(key);
-    put("\":\"");
+    put("\":\""sv);
     put(value);
-    put("\"");
+    put("\""sv);
     length_ = end;
     buffer_[length_] = '\0';
 }
