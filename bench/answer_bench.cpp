@@ -43,7 +43,7 @@ void BM_BillingSizedAnswer(benchmark::State &state) {
         bytes = text.finish();
         benchmark::DoNotOptimize(buffer.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
     state.counters["answer_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_BillingSizedAnswer);
@@ -55,7 +55,7 @@ void BM_EscapeOrdinary(benchmark::State &state) {
         benchmark::DoNotOptimize(dcu::answer::escape_into(out.data(), value));
         benchmark::DoNotOptimize(dcu::answer::escaped_length(value));
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * value.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(value.size()));
 }
 BENCHMARK(BM_EscapeOrdinary);
 
@@ -67,7 +67,7 @@ void BM_EscapeSpecial(benchmark::State &state) {
         benchmark::DoNotOptimize(dcu::answer::escape_into(out.data(), value));
         benchmark::DoNotOptimize(dcu::answer::escaped_length(value));
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * value.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(value.size()));
 }
 BENCHMARK(BM_EscapeSpecial);
 
