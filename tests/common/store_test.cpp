@@ -9,6 +9,7 @@
 #include "common/paths.hpp"
 #include "common/store.hpp"
 #include "tests/support/private_store.hpp"
+#include "tests/support/store_suite.hpp"
 
 // This suite is its own host: it defines what a host process provides.
 redisContext *p_redis_handler = nullptr;
@@ -31,14 +32,8 @@ namespace {
 
 using dcu::store::PendingReply;
 
-class StoreLayer : public ::testing::Test {
+class StoreLayer : public dcu::test::StoreSuite {
 protected:
-    static void SetUpTestSuite() { store().start(); }
-    static void TearDownTestSuite() { store().stop(); }
-    static dcu::test::PrivateStore &store() {
-        static dcu::test::PrivateStore instance;
-        return instance;
-    }
     void SetUp() override {
         if (!store().running()) store().start();
         g_log_lines.clear();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/private_store.hpp"
+#include "tests/support/store_suite.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/strict_json.hpp"
 
@@ -11,21 +12,14 @@ namespace {
 
 using dcu::test::run_program;
 
-class Dcuhost : public ::testing::Test {
+class Dcuhost : public dcu::test::StoreSuite {
 protected:
-    static void SetUpTestSuite() { store().start(); }
-    static void TearDownTestSuite() { store().stop(); }
-    static dcu::test::PrivateStore &store() {
-        static dcu::test::PrivateStore instance;
-        return instance;
-    }
     void SetUp() override { dcu::test::StoreClient(store().port()).flushall(); }
-    std::string store_arg() const { return "127.0.0.1:" + std::to_string(store().port()); }
 };
 
 TEST_F(Dcuhost, AnswersOnStandardOutputOnly) {
     dcu::test::StoreClient(store().port()).hset("Port2Met0SerNum", "SER_NUM", "SN10");
-    auto result = run_program({DCUHOST_PATH, "--store", store_arg(), "meters", "9"});
+    auto result = run_program({DCUHOST_PATH, "--store", store_address(), "meters", "9"});
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out,
               "{\n\"TYPE\":\"GET_METER_SER_LIST\",\n\"SEQ_NUM\":\"9\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
@@ -37,7 +31,7 @@ TEST_F(Dcuhost, AnswersOnStandardOutputOnly) {
 TEST_F(Dcuhost, StdinSessionAnswersEachLineAndReportsBadOnes) {
     dcu::test::RunOptions options;
     options.stdin_text = "meters 1\n\n# a comment\nmeters\nfrobnicate 3\nmeters 2\n";
-    auto result = run_program({DCUHOST_PATH, "--store", store_arg(), "--stdin"}, options);
+    auto result = run_program({DCUHOST_PATH, "--store", store_address(), "--stdin"}, options);
     EXPECT_EQ(result.exit_code, 2);
     EXPECT_NE(result.out.find("\"SEQ_NUM\":\"1\""), std::string::npos);
     EXPECT_NE(result.out.find("\"SEQ_NUM\":\"2\""), std::string::npos);
@@ -77,7 +71,7 @@ TEST_F(Dcuhost, SelectionRequestShowsTheEmbeddedText) {
     dcu::test::RunOptions options;
     options.env["DCU_ROOT"] = root.path().string();
     auto result = run_program(
-        {DCUHOST_PATH, "--store", store_arg(), "selection", "/srv/www/htdocs/user_ls_obis_det.json", "LSParams"},
+        {DCUHOST_PATH, "--store", store_address(), "selection", "/srv/www/htdocs/user_ls_obis_det.json", "LSParams"},
         options);
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, "\"LSParams\":\n{\n\"NumParams\":\"0\",\n\"ObisCodeList\":\n[\n]\n}\n");

@@ -11,6 +11,7 @@
 
 #include "tests/loader/fixtures.hpp"
 #include "tests/support/private_store.hpp"
+#include "tests/support/store_suite.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -73,15 +74,8 @@ std::vector<std::string> log_lines(const std::string &text) {
     return lines;
 }
 
-class Cfgload : public ::testing::Test {
+class Cfgload : public dcu::test::StoreSuite {
 protected:
-    static void SetUpTestSuite() { store().start(); }
-    static void TearDownTestSuite() { store().stop(); }
-    static dcu::test::PrivateStore &store() {
-        static dcu::test::PrivateStore instance;
-        return instance;
-    }
-
     void SetUp() override {
         store_client = std::make_unique<dcu::test::StoreClient>(store().port());
         client().flushall();
