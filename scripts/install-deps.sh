@@ -15,9 +15,13 @@ if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   packages+=("${extra[@]}")
 fi
 
+# A package may also be installed for another architecture (armhf for the
+# cross build): ask for the native one first, then for an architecture-free one.
+native=$(dpkg --print-architecture)
 missing=()
 for package in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  status=$(dpkg-query -W -f='${Status}' "$package:$native" 2>/dev/null ||
+           dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

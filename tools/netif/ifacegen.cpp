@@ -128,6 +128,12 @@ int run(int argc, char **argv) {
                       << kValueFieldSize << " characters\n";
             return kExitUsage;
         }
+        // A line break (or any control character) in a value would write lines of
+        // its own into the interfaces file.
+        if (!is_single_line_value(values[i])) {
+            std::cout << "Invalid parameter : " << kValueNames[i] << " must not hold control characters\n";
+            return kExitUsage;
+        }
     }
 
     const InterfaceSettings settings{values[0], values[1], values[2], values[3]};

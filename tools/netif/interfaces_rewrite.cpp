@@ -109,4 +109,10 @@ void createNetworkFile(std::istream &input, std::ostream &output, std::ostream &
     }
 }
 
+bool is_single_line_value(std::string_view value) noexcept {
+    for (char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    return true;
+}
+
 }  // namespace dcu::netif

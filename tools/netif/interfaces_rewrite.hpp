@@ -31,4 +31,8 @@ struct InterfaceSettings {
 void createNetworkFile(std::istream &input, std::ostream &output, std::ostream &messages,
                        const InterfaceSettings &settings);
 
+// Whether a value can stand in an interfaces line: no control characters, so
+// that the line written with it stays one line.
+bool is_single_line_value(std::string_view value) noexcept;
+
 }  // namespace dcu::netif

@@ -251,6 +251,21 @@ TEST_F(Ifacegen, TooFewArgumentsPrintUsage) {
     }
 }
 
+TEST_F(Ifacegen, ValuesWithLineBreaksAreRefused) {
+    write_input("auto eth0\n\tgateway 10.0.0.1\n");
+    const char *names[] = {"ipAddr", "subnetMask", "gwIpAddr", "interface"};
+    for (std::size_t position = 0; position < 4; ++position) {
+        SCOPED_TRACE(names[position]);
+        std::vector<std::string> values = {"10.0.0.5", "255.0.0.0", "10.0.0.1", "eth0"};
+        values[position] += "\nauto evil";
+        RunResult result = run(values);
+        EXPECT_EQ(result.exit_code, 255);
+        EXPECT_EQ(result.out, "Num arg 5\nInvalid parameter : " + std::string(names[position]) +
+                                  " must not hold control characters\n");
+        EXPECT_FALSE(fs::exists(output_path()));
+    }
+}
+
 TEST_F(Ifacegen, ValuesMustFitTheirThirtyOneCharacterFields) {
     write_input("auto eth0\n");
     const std::string fits(31, '7');

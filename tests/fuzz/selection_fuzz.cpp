@@ -1,0 +1,45 @@
+// Any text as a selection file, loaded the way each handler family loads it:
+// no crash, no count past 255, nothing selected when the count is refused.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "reqhandlers/selection.hpp"
+
+namespace {
+
+const std::string &scratch_file() {
+    static const std::string path = [] {
+        char pattern[] = "/tmp/dcu-selection-fuzz-XXXXXX";
+        int fd = ::mkstemp(pattern);
+        if (fd >= 0) ::close(fd);
+        return std::string(pattern);
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+    std::FILE *file = std::fopen(scratch_file().c_str(), "wb");
+    if (file == nullptr) return 0;
+    std::fwrite(data, 1, size, file);
+    std::fclose(file);
+
+    static std::FILE *null_out = std::fopen("/dev/null", "w");
+    std::FILE *saved = stdout;
+    stdout = null_out;
+    namespace sel = dcu::selection;
+    for (const sel::Messages *messages : {&sel::messages::kProfile, &sel::messages::kFileContent,
+                                          &sel::messages::kEventDetail, &sel::messages::kInstant}) {
+        for (const char *section : {"BillParams", "MNParams", "EventParams", "LSParams", "InstParams"}) {
+            const auto selection = sel::load(scratch_file(), section, *messages);
+            if (selection.entries.size() > 255) std::abort();
+            if (selection.refused && !selection.entries.empty()) std::abort();
+        }
+    }
+    stdout = saved;
+    return 0;
+}
