@@ -33,6 +33,20 @@ const std::vector<RequestSpec> &request_table() {
          "the serial numbers of the unit's meters"},
         {"selection", "", {{"FILE", ArgKind::text}, {"SECTION", ArgKind::text}}, selection_request,
          "a selection file's text as the host embeds it (FILE as on the unit)"},
+        {"inst", "OD_INST", {kSeq, {"MET_SERNUM", ArgKind::text}},
+         [](const Args &a) { return send_od_inst_det(seq_of(a), text_of(a, 1)); },
+         "a meter's selected instantaneous values"},
+        {"ls-range", "",
+         {kSeq, {"MET_SERNUM", ArgKind::text}, {"START", ArgKind::time_stamp}, {"END", ArgKind::time_stamp}},
+         [](const Args &a) {
+             send_od_ls_range_det(seq_of(a), text_of(a, 1), a[2].stamp, a[3].stamp);
+             return 0;
+         },
+         "hands a load-survey range read to the meter-reading process (no answer)"},
+        {"modem", "GET_MODEM_DIAG_MESSAGE", {kSeq}, [](const Args &a) { return send_modem_status_det(seq_of(a)); },
+         "the modem's state"},
+        {"commn", "GET_COMMN_STATUS_MESSAGE", {kSeq}, [](const Args &a) { return send_commn_status_det(seq_of(a)); },
+         "the communication status of every configured meter"},
     };
     return table;
 }

@@ -3,6 +3,10 @@
 // happens.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "tests/support/private_store.hpp"
 #include "tests/support/store_suite.hpp"
 #include "tests/support/run_program.hpp"
@@ -75,6 +79,69 @@ TEST_F(Dcuhost, SelectionRequestShowsTheEmbeddedText) {
         options);
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, "\"LSParams\":\n{\n\"NumParams\":\"0\",\n\"ObisCodeList\":\n[\n]\n}\n");
+}
+
+TEST_F(Dcuhost, LsRangeTakesEachTimeAsOneWordOrTwoAndAnswersNothing) {
+    dcu::test::StoreClient client(store().port());
+    client.hset("Port1Met3SerNum", "SER_NUM", "SN13");
+    const std::map<std::string, std::string> march{{"NeedToRead", "1"}, {"Day", "5"},     {"Mon", "3"},
+                                                   {"Year", "2024"},   {"Hour", "10"},    {"Min", "30"},
+                                                   {"Day2", "6"},      {"Mon2", "3"},     {"Year2", "2024"},
+                                                   {"Hour2", "0"},     {"Min2", "0"}};
+    const std::vector<std::vector<std::string>> forms{
+        {"2024-03-05 10:30", "2024-03-06 00:00"},
+        {"2024-03-05", "10:30", "2024-03-06", "00:00"},
+        {"2024-03-05 10:30", "2024-03-06", "00:00"},
+    };
+    for (const auto &times : forms) {
+        client.del("Port1Met3OdLsCmd");
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg(), "ls-range", "1", "SN13"};
+        argv.insert(argv.end(), times.begin(), times.end());
+        auto result = run_program(argv);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(client.hgetall("Port1Met3OdLsCmd"), march);
+    }
+    client.del("Port1Met3OdLsCmd");
+    struct Refused {
+        std::vector<std::string> times;
+        std::string first_line;
+    };
+    const Refused refused[] = {
+        {{"2024-13-05 10:30", "2024-03-06 00:00"},
+         "dcuhost: START must be a time as YYYY-MM-DD HH:MM, not \"2024-13-05 10:30\""},
+        {{"2024-03-05 10:30", "2024-03-06 24:00"},
+         "dcuhost: END must be a time as YYYY-MM-DD HH:MM, not \"2024-03-06 24:00\""},
+        {{"2024-03-05 10:30"}, "dcuhost: ls-range: missing END"},
+    };
+    for (const auto &r : refused) {
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg(), "ls-range", "1", "SN13"};
+        argv.insert(argv.end(), r.times.begin(), r.times.end());
+        auto result = run_program(argv);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), r.first_line);
+    }
+    EXPECT_EQ(client.keys("*OdLsCmd"), std::vector<std::string>{});
+}
+
+TEST_F(Dcuhost, InstModemAndCommnReachTheirHandlers) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string type;
+    };
+    const Case cases[] = {
+        {{"inst", "11", "SN1"}, "\"TYPE\":\"OD_INST\",\n\"SEQ_NUM\":\"11\""},
+        {{"modem", "12"}, "\"TYPE\":\"GET_MODEM_DIAG_MESSAGE\",\n\"SEQ_NUM\":\"12\""},
+        {{"commn", "13"}, "\"TYPE\":\"GET_COMMN_STATUS_MESSAGE\",\n\"SEQ_NUM\":\"13\""},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg()};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        auto result = run_program(argv);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out.substr(0, 2 + c.type.size()), "{\n" + c.type) << result.out;
+        EXPECT_EQ(dcu::test::strict_json_error(result.out), "");
+    }
 }
 
 TEST_F(Dcuhost, WithoutStoreItStillAnswers) {

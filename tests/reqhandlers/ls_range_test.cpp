@@ -1,0 +1,89 @@
+// The load-survey range command as the store receives it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/reqhandlers/support/host_fixture.hpp"
+#include "tests/reqhandlers/support/round_trips.hpp"
+
+namespace {
+
+using Commands = std::vector<std::vector<std::string>>;
+
+// A time stamp as the head-end's record carries it; bytes 4 and 5 hold noise.
+ls_time_stamp stamp(int year, int month, int day, int hour, int minute) {
+    ls_time_stamp s{};
+    s.day = static_cast<uint8_t>(day);
+    s.month = static_cast<uint8_t>(month);
+    s.hour = static_cast<uint8_t>(hour);
+    s.minute = static_cast<uint8_t>(minute);
+    s.unused[0] = 0xA5;
+    s.unused[1] = 0xFF;
+    s.year = static_cast<uint16_t>(year);
+    return s;
+}
+
+class LsRange : public dcu::test::HandlerTest {
+protected:
+    void SetUp() override {
+        HandlerTest::SetUp();
+        serial(1, 3, "SN13");
+    }
+    // The commands the store received for one request, without find_ser_num's 20 reads.
+    Commands commands_of(const char *ser_num, ls_time_stamp start, ls_time_stamp end) {
+        dcu::test::Monitor monitor(store().port());
+        const std::string out = stdout_of([&] { send_od_ls_range_det(1, ser_num, start, end); });
+        EXPECT_EQ(out, "");
+        EXPECT_TRUE(dcu::test::host().sent.empty()) << "the range request answers nothing";
+        auto seen = monitor.take();
+        EXPECT_GE(seen.size(), 20u);
+        seen.erase(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(seen.size(), 20)));
+        return seen;
+    }
+};
+
+const Commands kMarchCommand{
+    {"hmset", "Port1Met3OdLsCmd", "NeedToRead", "1"},
+    {"hmset", "Port1Met3OdLsCmd", "Day", "5", "Mon", "3", "Year", "2024", "Hour", "10", "Min", "30"},
+    {"hmset", "Port1Met3OdLsCmd", "Day2", "6", "Mon2", "3", "Year2", "2024", "Hour2", "0", "Min2", "0"},
+};
+
+TEST_F(LsRange, PendingFlagFirstThenStartAndEnd) {
+    EXPECT_EQ(commands_of("SN13", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), kMarchCommand);
+    EXPECT_EQ(client().hgetall("Port1Met3OdLsCmd"),
+              (std::map<std::string, std::string>{{"NeedToRead", "1"}, {"Day", "5"}, {"Mon", "3"}, {"Year", "2024"},
+                                                  {"Hour", "10"}, {"Min", "30"}, {"Day2", "6"}, {"Mon2", "3"},
+                                                  {"Year2", "2024"}, {"Hour2", "0"}, {"Min2", "0"}}));
+}
+
+TEST_F(LsRange, ARepeatedRequestWritesTheSameCommandAgain) {
+    send_od_ls_range_det(1, "SN13", stamp(2023, 12, 31, 23, 59), stamp(2024, 1, 1, 0, 15));
+    // The meter-reading process has taken the first command.
+    client().hset("Port1Met3OdLsCmd", "NeedToRead", "0");
+    EXPECT_EQ(commands_of("SN13", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), kMarchCommand);
+    EXPECT_EQ(client().hget("Port1Met3OdLsCmd", "NeedToRead"), "1");
+    EXPECT_EQ(client().hget("Port1Met3OdLsCmd", "Year"), "2024");
+}
+
+TEST_F(LsRange, ValuesAreWrittenAsUnsignedDecimalsUnchecked) {
+    // Each field at its top value: no sign, no bound, the year from both its bytes.
+    auto seen = commands_of("SN13", stamp(2024, 1, 2, 3, 4), stamp(65535, 255, 255, 255, 255));
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1][7], "2024");
+    EXPECT_EQ(seen[2], (std::vector<std::string>{"hmset", "Port1Met3OdLsCmd", "Day2", "255", "Mon2", "255", "Year2",
+                                                 "65535", "Hour2", "255", "Min2", "255"}));
+}
+
+TEST_F(LsRange, AnUnknownMeterGetsNoCommand) {
+    EXPECT_EQ(commands_of("NOPE", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), Commands{});
+    EXPECT_EQ(client().keys("*OdLsCmd"), std::vector<std::string>{});
+}
+
+TEST_F(LsRange, TwoRoundTrips) {
+    dcu::test::RoundTrips trips(client());
+    send_od_ls_range_det(1, "SN13", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0));
+    EXPECT_EQ(trips.count(), 2);  // the serial numbers, then the command
+}
+
+}  // namespace
