@@ -95,7 +95,7 @@ TEST_F(Dcuhost, LsRangeTakesEachTimeAsOneWordOrTwoAndAnswersNothing) {
     };
     for (const auto &times : forms) {
         client.del("Port1Met3OdLsCmd");
-        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg(), "ls-range", "1", "SN13"};
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address(), "ls-range", "1", "SN13"};
         argv.insert(argv.end(), times.begin(), times.end());
         auto result = run_program(argv);
         EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -115,7 +115,7 @@ TEST_F(Dcuhost, LsRangeTakesEachTimeAsOneWordOrTwoAndAnswersNothing) {
         {{"2024-03-05 10:30"}, "dcuhost: ls-range: missing END"},
     };
     for (const auto &r : refused) {
-        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg(), "ls-range", "1", "SN13"};
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address(), "ls-range", "1", "SN13"};
         argv.insert(argv.end(), r.times.begin(), r.times.end());
         auto result = run_program(argv);
         EXPECT_EQ(result.exit_code, 2);
@@ -135,7 +135,7 @@ TEST_F(Dcuhost, InstModemAndCommnReachTheirHandlers) {
         {{"commn", "13"}, "\"TYPE\":\"GET_COMMN_STATUS_MESSAGE\",\n\"SEQ_NUM\":\"13\""},
     };
     for (const auto &c : cases) {
-        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_arg()};
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address()};
         argv.insert(argv.end(), c.words.begin(), c.words.end());
         auto result = run_program(argv);
         EXPECT_EQ(result.exit_code, 0) << result.err;
