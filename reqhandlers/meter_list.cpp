@@ -3,7 +3,9 @@
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/meter_lookup.hpp"
 
-extern "C" int send_met_ser_num_det(int seq_num) {
+namespace {
+
+void send_meter_list(int seq_num) {
     using namespace dcu;
     answer::Answer answer("GET_METER_SER_LIST", seq_num);
     auto &body = answer.body();
@@ -20,5 +22,18 @@ extern "C" int send_met_ser_num_det(int seq_num) {
     body.close();
     body.fill(count_slot, "NUM_MET", listed);
     answer.send();
+}
+
+}  // namespace
+
+extern "C" int send_met_ser_num_det(int seq_num) {
+    try {
+        send_meter_list(seq_num);
+    } catch (...) {
+        // Out of memory part way: still exactly one answer, which says so.
+        dcu::answer::Answer answer("GET_METER_SER_LIST", seq_num);
+        answer.fail();
+        answer.send();
+    }
     return 0;
 }

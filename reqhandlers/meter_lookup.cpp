@@ -55,8 +55,10 @@ std::optional<Position> resolve(const char *ser_num) {
 
 }  // namespace dcu::meters
 
-extern "C" int16_t find_ser_num(const char *ser_num) {
-    using namespace dcu::meters;
+namespace dcu::meters {
+namespace {
+
+std::int16_t find_serial_number(const char *ser_num) {
     auto &known = known_serial_numbers();
     const auto fresh = read_serial_numbers();
     for (std::size_t index = 0; index < kPositions; ++index) {
@@ -76,6 +78,18 @@ extern "C" int16_t find_ser_num(const char *ser_num) {
     }
     dbg_log(4, "%-25s : Recv MeterSerNum : %s Not Found\n", kFindFunName, ser_num ? ser_num : "");
     return -1;
+}
+
+}  // namespace
+}  // namespace dcu::meters
+
+extern "C" int16_t find_ser_num(const char *ser_num) {
+    try {
+        return dcu::meters::find_serial_number(ser_num);
+    } catch (...) {
+        // Out of memory while copying serial numbers: no meter can be named.
+        return -1;
+    }
 }
 
 extern "C" int16_t get_port_met_det(const char *dir_name) {
