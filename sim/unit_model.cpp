@@ -22,6 +22,9 @@ enum Purpose : std::uint64_t {
     kRegisterStream,
 };
 
+// The selection streams are numbered by ProfileKind; InstParams comes after them.
+constexpr std::uint64_t kInstSelectionIndex = 4;
+
 constexpr Seconds kEventSpan = 90 * kDay;         // event logs cover the last 90 days
 constexpr Seconds kOdSpan = 6 * kHour;            // one on-demand read covers 6 hours
 constexpr int kMonthlyBillingLimit = 240;         // up to 20 years of monthly bills
@@ -317,7 +320,7 @@ UnitModel build_unit(const UnitShape &shape) {
             choose_selection(profile.columns, shape.selected, stream(shape.seed, kSelectionStream, static_cast<std::uint64_t>(kind)));
     }
     unit.inst_columns = columns_of(instantaneous_catalogue(), shape.inst);
-    unit.inst_selection = choose_selection(unit.inst_columns, shape.selected, stream(shape.seed, kSelectionStream, 99));
+    unit.inst_selection = choose_selection(unit.inst_columns, shape.selected, stream(shape.seed, kSelectionStream, kInstSelectionIndex));
 
     std::set<std::string> serials;
     for (int position = 0; position < shape.meters; ++position) {
