@@ -59,14 +59,17 @@ constexpr const char *kUsage =
     "  --eth-meters N           Ethernet meter statuses, 0..10 (default 0)\n"
     "  --bill-dirs-entries N    extra copies billing_1..billing_N of the billing file\n"
     "                           per meter, 0..100000 (default 0)\n"
+    "  --unit-paths             write the real unit paths although DCU_ROOT is not set\n"
     "  --help                   this text\n"
     "\n"
     "With DCU_ROOT set, every path is under it: the data tree /usr/tev/data/DlmsData,\n"
-    "the selection files /srv/www/htdocs/user_*_obis_det.json.\n"
+    "the selection files /srv/www/htdocs/user_*_obis_det.json. Without DCU_ROOT,\n"
+    "metersim refuses to run unless --unit-paths is given: it removes meter directories.\n"
     "Exit status: 0 done, 1 the store can't be reached or a write failed, 2 usage error.\n";
 
 struct Options {
     UnitShape shape;
+    bool unit_paths = false;  // --unit-paths: writing the real unit paths is meant
     std::string store_host = std::string(dcu::paths::kStoreAddress);
     std::uint16_t store_port = dcu::paths::store_port();
     bool selected_given = false;
@@ -161,6 +164,10 @@ std::optional<Options> parse(int argc, char **argv) {
             options.help = true;
             continue;
         }
+        if (word == "--unit-paths") {
+            options.unit_paths = true;
+            continue;
+        }
         if (!word.starts_with("-")) {
             usage_error("unexpected argument '" + std::string(word) + "'");
             return std::nullopt;
@@ -222,6 +229,13 @@ int main(int argc, char **argv) {
     if (options->help) {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    // A stand-in must never wipe a real unit's data by accident.
+    if (dcu::paths::root().empty() && !options->unit_paths) {
+        std::fprintf(stderr,
+                     "metersim: DCU_ROOT is not set: refusing to rewrite the unit's own /usr/tev and /srv/www\n"
+                     "(set DCU_ROOT to a scratch directory, or pass --unit-paths to mean it)\n");
+        return kUsageError;
     }
     const dcu::sim::UnitModel unit = dcu::sim::build_unit(options->shape);
 

@@ -493,6 +493,16 @@ TEST_F(Metersim, UsageErrorsExitTwoAndWriteNothing) {
     EXPECT_TRUE(fs::is_empty(root.path()));
 }
 
+TEST_F(Metersim, WithoutRootItRefusesToTouchTheUnitsOwnPaths) {
+    dcu::test::RunOptions options;
+    options.unset_env = {"DCU_ROOT"};
+    options.env["DCU_REDIS_PORT"] = std::to_string(store_->port());
+    const RunResult result = dcu::test::run_program({METERSIM_PATH}, options);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_NE(result.err.find("metersim: DCU_ROOT is not set"), std::string::npos) << result.err;
+    EXPECT_TRUE(client().keys().empty());
+}
+
 TEST_F(Metersim, UnreachableStoreExitsOneBeforeWritingFiles) {
     TempDir root;
     const std::string address = "127.0.0.1:" + std::to_string(dcu::test::free_loopback_port());
