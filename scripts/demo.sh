@@ -50,3 +50,30 @@ echo "-- a copy with one byte changed is refused"
 cp "$config" "$work/damaged.cfg"
 printf '\x01' | dd of="$work/damaged.cfg" bs=1 seek=1000 conv=notrunc status=none
 "$bin/loader/cfgtool" check "$work/damaged.cfg" | sed "s|$work/||; s/^/   /" || true
+
+# --- Meter data: what the meter-reading and modem processes keep ------------
+
+# ask REQUEST...: one dcuhost request, its answer indented (progress lines dropped).
+ask() {
+  echo "-- dcuhost $*"
+  "$bin/host/dcuhost" "$@" 2>/dev/null | sed 's/^/   /'
+}
+
+echo
+echo "== metersim: records and data files of 7 simulated meters (port 0 meters 0-4, port 1 meters 0-1)"
+"$bin/sim/metersim" --meters 7 --seed 2024 2>"$work/metersim.err" | sed 's/^/   /' ||
+  { cat "$work/metersim.err" >&2; exit 1; }
+first_serial=$(redis-cli -p "$DCU_STORE_PORT" hget Port0Met1SerNum SER_NUM)
+
+echo
+echo "== the head-end's requests, answered by the request-handler library through dcuhost"
+ask meters 1
+ask inst 2 "$first_serial"
+ask inst 3 NO-SUCH-METER
+echo "-- dcuhost ls-range 4 $first_serial 2024-03-05 10:30 2024-03-06 00:00 (no answer: a command for the meter-reading process)"
+"$bin/host/dcuhost" ls-range 4 "$first_serial" 2024-03-05 10:30 2024-03-06 00:00 2>/dev/null
+show_hash Port0Met1OdLsCmd
+ask modem 5
+echo "   (the data object holds \"Status\" twice: the sequence number, then the modem's state)"
+ask commn 6
+echo "   (NUM_METERS per port as cfgload published the sample unit: 3 on PORT1, 2 on PORT2)"
