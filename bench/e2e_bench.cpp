@@ -1,0 +1,303 @@
+// End-to-end benchmark: a private store, a unit simulated by metersim, and
+// every scenario answered by one `dcuhost --stdin` session, beside floors
+// measured in the same run:
+//
+//   (a) a billing answer filling about 90% of json_text   floor: 1 round trip + 1 file read + 1 answer copy
+//   (b) an instantaneous answer, 255 readings, 255 chosen floor: 3 round trips
+//   (c) the meter list                                     floor: 1 round trip
+//   (d) the communication status of 20 meters              floor: 3 round trips
+//   (e) the bill list of a directory of 200 entries        floor: 1 directory scan + 1 round trip
+//   (f) one cfgload run (a process of its own)             reported without a floor
+//
+// Times are medians per request. With --callgrind, each scenario's
+// instructions per request are counted by valgrind (two runs of different
+// lengths, so that start-up cancels out); with --memory, the peak heap of
+// scenario (a) (massif) and the resident size after 100 and 10,000 mixed
+// requests.
+#include <dirent.h>
+#include <fcntl.h>
+#include <hiredis/hiredis.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <iterator>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/private_store.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/temp_dir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using dcu::test::run_program;
+using dcu::test::RunOptions;
+using Clock = std::chrono::steady_clock;
+
+struct Settings {
+    int requests = 200;
+    bool callgrind = false;
+    bool memory = false;
+};
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Median microseconds of `rounds` calls of fn.
+double time_median(int rounds, const std::function<void()> &fn) {
+    std::vector<double> micros;
+    for (int i = 0; i < rounds; ++i) {
+        const auto start = Clock::now();
+        fn();
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    return median(micros);
+}
+
+void check(bool ok, const std::string &what) {
+    if (ok) return;
+    std::fprintf(stderr, "e2e_bench: %s\n", what.c_str());
+    std::exit(1);
+}
+
+struct Scenario {
+    std::string name;
+    std::string word;     // dcuhost's request word, as --timings records it
+    std::string request;  // one request line
+    double floor_us = 0;
+    std::string floor_text;
+};
+
+class Bench {
+public:
+    explicit Bench(Settings settings) : settings_(settings) {
+        store_.start();
+        client_ = std::make_unique<dcu::test::StoreClient>(store_.port());
+        env_.env["DCU_ROOT"] = root_.path().string();
+        env_.env["DCU_REDIS_PORT"] = std::to_string(store_.port());
+    }
+
+    void run() {
+        prepare_unit();
+        measure_floors();
+        std::printf("%-58s %12s %12s %7s\n", "scenario", "median us", "floor us", "ratio");
+        const auto medians = session_medians();
+        for (const auto &scenario : scenarios_) {
+            const double took = medians.at(scenario.word);
+            std::printf("%-58s %12.1f %12.1f %6.2fx   (floor: %s)\n", scenario.name.c_str(), took,
+                        scenario.floor_us, took / scenario.floor_us, scenario.floor_text.c_str());
+        }
+        const double cfgload_us = time_median(31, [&] { check(run_program({CFGLOAD_PATH}, env_).exit_code == 0, "cfgload failed"); });
+        std::printf("%-58s %12.1f %12s\n", "(f) one cfgload run, as a process", cfgload_us, "-");
+        std::printf("\nfloors: round trip %.1f us, read of the billing file (%zu bytes) %.1f us, copy of a %zu-byte answer %.1f us,"
+                    " scan of the 200-entry directory %.1f us\n",
+                    rtt_us_, billing_size_, file_read_us_, answer_size_, answer_copy_us_, dir_scan_us_);
+        if (settings_.callgrind) instructions();
+        if (settings_.memory) memory();
+    }
+
+private:
+    fs::path unit(const std::string &path) const { return root_ / path; }
+
+    void prepare_unit() {
+        // Configuration as cfgload publishes it: serial meters, five on every port.
+        client_->hset("DCU_GEN_INFO", "MeterType", "1");
+        for (int port = 0; port < 4; ++port) client_->hset("P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters", "5");
+        // 20 meters; billing files of 2000 records of 20 columns, 10 of them chosen;
+        // 255 instantaneous readings a meter.
+        auto sim = run_program({METERSIM_PATH, "--meters", "20", "--records", "2000", "--columns", "20", "--selected", "10",
+                                "--inst", "255", "--events", "1", "--months", "1", "--ls-files", "1", "--od-files", "1"},
+                               env_);
+        check(sim.exit_code == 0, "metersim failed: " + sim.err);
+        serial_ = client_->hget("Port0Met0SerNum", "SER_NUM").value_or("");
+        // All 255 readings of the meter chosen, in the meter's own order.
+        std::ostringstream inst;
+        inst << "\"InstParams\":\n{\n\"NumParams\":\"255\",\n\"ObisCodeList\":\n[\n";
+        for (int k = 1; k <= 255; ++k) {
+            const auto code = client_->hget("Port0Met0inst_info", "Obis_" + std::to_string(k)).value_or("");
+            inst << "{\"obis\":\"" << code << "\",\"assign\":\"Reading " << k << "\"}" << (k < 255 ? ",\n" : "\n");
+        }
+        inst << "]\n}\n";
+        dcu::test::write_file(unit("/srv/www/htdocs/user_inst_obis_det.json"), inst.str());
+        // A meter directory of 200 entries for the bill list.
+        const fs::path directory = unit("/usr/tev/data/DlmsData/meter_id_1");
+        auto entries = static_cast<int>(std::distance(fs::directory_iterator(directory), fs::directory_iterator{}));
+        for (int k = 0; entries < 200; ++k, ++entries)
+            dcu::test::write_file(directory / ("billing_extra_" + std::to_string(k)), "0.0.1.0.0.255\n");
+        billing_path_ = unit("/usr/tev/data/DlmsData/meter_id_0/billing");
+        billing_size_ = fs::file_size(billing_path_);
+        dir_path_ = directory;
+        const std::string serial_1 = client_->hget("Port0Met1SerNum", "SER_NUM").value_or("");
+        scenarios_ = {
+            {"(a) billing answer, 2000 records of 20 columns, 10 chosen", "billing", "billing 1 " + serial_, 0, ""},
+            {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "inst 2 " + serial_, 0, ""},
+            {"(c) meter list", "meters", "meters 3", 0, ""},
+            {"(d) communication status of 20 meters", "commn", "commn 4", 0, ""},
+            {"(e) bill list of a directory of 200 entries", "files bill", "files bill 5 " + serial_1, 0, ""},
+        };
+    }
+
+    void measure_floors() {
+        dcu::test::UniqueContext context(redisConnect("127.0.0.1", store_.port()));
+        rtt_us_ = time_median(2000, [&] {
+            dcu::test::UniqueReply reply(static_cast<redisReply *>(redisCommand(context.get(), "PING")));
+        });
+        std::string content;
+        file_read_us_ = time_median(500, [&] {
+            std::ifstream in(billing_path_, std::ios::binary);
+            content.assign(std::istreambuf_iterator<char>(in), {});
+        });
+        // The answer's size, from one billing answer.
+        auto one = run_program({DCUHOST_PATH, "billing", "1", serial_}, env_);
+        answer_size_ = one.out.size();
+        std::vector<char> from(answer_size_ + 1, 'x'), to(answer_size_ + 1);
+        answer_copy_us_ = time_median(2000, [&] {
+            std::memcpy(to.data(), from.data(), answer_size_);
+            asm volatile("" : : "r"(to.data()) : "memory");
+        });
+        dir_scan_us_ = time_median(500, [&] {
+            DIR *dir = ::opendir(dir_path_.c_str());
+            while (::readdir(dir) != nullptr) {
+            }
+            ::closedir(dir);
+        });
+        for (auto &scenario : scenarios_) {
+            if (scenario.word == "billing") {
+                scenario.floor_us = rtt_us_ + file_read_us_ + answer_copy_us_;
+                scenario.floor_text = "1 round trip + 1 file read + 1 answer copy";
+            } else if (scenario.word == "inst" || scenario.word == "commn") {
+                scenario.floor_us = 3 * rtt_us_;
+                scenario.floor_text = "3 round trips";
+            } else if (scenario.word == "meters") {
+                scenario.floor_us = rtt_us_;
+                scenario.floor_text = "1 round trip";
+            } else {
+                scenario.floor_us = dir_scan_us_ + rtt_us_;
+                scenario.floor_text = "1 directory scan + 1 round trip";
+            }
+        }
+    }
+
+    std::string requests(const Scenario &scenario, int count) const {
+        std::string lines;
+        for (int i = 0; i < count; ++i) lines += scenario.request + "\n";
+        return lines;
+    }
+
+    // One session answering every scenario in turn; the median of each.
+    std::map<std::string, double> session_medians() {
+        std::string input;
+        for (const auto &scenario : scenarios_) input += requests(scenario, settings_.requests);
+        const fs::path timings = root_ / "timings.txt";
+        RunOptions options = env_;
+        options.stdin_text = input;
+        auto result = run_program({DCUHOST_PATH, "--stdin", "--timings", timings.string()}, options);
+        check(result.exit_code == 0, "dcuhost failed: " + result.err.substr(0, 2000));
+        std::map<std::string, std::vector<double>> samples;
+        std::ifstream in(timings);
+        for (std::string line; std::getline(in, line);) {
+            // "<word...> <micros> <rss>"
+            const auto last = line.rfind(' '), middle = line.rfind(' ', last - 1);
+            samples[line.substr(0, middle)].push_back(std::stod(line.substr(middle + 1, last - middle - 1)));
+        }
+        std::map<std::string, double> medians;
+        for (auto &[word, values] : samples) medians[word] = median(values);
+        return medians;
+    }
+
+    // Instructions of a whole dcuhost run with `count` requests of a scenario.
+    long long callgrind_total(const Scenario &scenario, int count) {
+        const fs::path out = root_ / "callgrind.out";
+        RunOptions options = env_;
+        options.stdin_text = requests(scenario, count);
+        options.timeout = std::chrono::minutes(10);
+        auto result = run_program({"valgrind", "--tool=callgrind", "--callgrind-out-file=" + out.string(), DCUHOST_PATH,
+                                   "--stdin"},
+                                  options);
+        check(result.exit_code == 0, "valgrind failed: " + result.err.substr(0, 2000));
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("summary:", 0) == 0 || line.rfind("totals:", 0) == 0) return std::stoll(line.substr(line.find(':') + 1));
+        return 0;
+    }
+
+    void instructions() {
+        std::printf("\n%-58s %16s\n", "instructions per request (callgrind)", "instructions");
+        for (const auto &scenario : scenarios_) {
+            const long long one = callgrind_total(scenario, 1), eleven = callgrind_total(scenario, 11);
+            std::printf("%-58s %16lld\n", scenario.name.c_str(), (eleven - one) / 10);
+        }
+    }
+
+    void memory() {
+        // Peak heap of one billing answer, with massif.
+        const fs::path out = root_ / "massif.out";
+        RunOptions options = env_;
+        options.timeout = std::chrono::minutes(5);
+        auto result = run_program({"valgrind", "--tool=massif", "--massif-out-file=" + out.string(), DCUHOST_PATH, "billing",
+                                   "1", serial_},
+                                  options);
+        check(result.exit_code == 0, "massif failed");
+        long long peak = 0;
+        std::ifstream in(out);
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("mem_heap_B=", 0) == 0) peak = std::max(peak, std::stoll(line.substr(11)));
+        std::printf("\npeak heap of (a): %lld bytes; the billing file is %zu bytes; target: at most %zu\n", peak,
+                    billing_size_, billing_size_ + 65536);
+
+        // Resident size after 100 and after 10,000 mixed requests in one session.
+        std::string input;
+        for (int i = 0; i < 10000; ++i) input += scenarios_[static_cast<std::size_t>(i) % scenarios_.size()].request + "\n";
+        const fs::path timings = root_ / "mixed.txt";
+        options.stdin_text = input;
+        options.timeout = std::chrono::minutes(10);
+        result = run_program({DCUHOST_PATH, "--stdin", "--timings", timings.string()}, options);
+        check(result.exit_code == 0, "mixed session failed");
+        std::vector<long> rss;
+        std::ifstream lines(timings);
+        for (std::string line; std::getline(lines, line);) rss.push_back(std::stol(line.substr(line.rfind(' ') + 1)));
+        check(rss.size() == 10000, "mixed session answered " + std::to_string(rss.size()) + " requests");
+        std::printf("resident size of dcuhost after 100 requests: %ld kB; after 10,000: %ld kB\n", rss[99], rss[9999]);
+    }
+
+    Settings settings_;
+    dcu::test::PrivateStore store_;
+    std::unique_ptr<dcu::test::StoreClient> client_;
+    dcu::test::TempDir root_;
+    RunOptions env_;
+    std::vector<Scenario> scenarios_;
+    std::string serial_;
+    fs::path billing_path_, dir_path_;
+    std::size_t billing_size_ = 0, answer_size_ = 0;
+    double rtt_us_ = 0, file_read_us_ = 0, answer_copy_us_ = 0, dir_scan_us_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    Settings settings;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--callgrind") settings.callgrind = true;
+        else if (arg == "--memory") settings.memory = true;
+        else if (arg == "--requests" && i + 1 < argc) settings.requests = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: e2e_bench [--requests N] [--callgrind] [--memory]\n");
+            return 2;
+        }
+    }
+    Bench(settings).run();
+    return 0;
+}
