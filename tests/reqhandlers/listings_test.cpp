@@ -158,7 +158,9 @@ TEST_F(Listings, EmptyMissingAndUnknown) {
     for (const auto &c : cases) {
         fs::remove_all(root() / kDataRoot);
         if (c.directory) fs::create_directories(root() / kMeterDir);
-        for (const auto &[handler, type] : handlers) {
+        for (const auto &kind : handlers) {
+            const ListHandler handler = kind.first;
+            const char *type = kind.second;
             SCOPED_TRACE(std::string(c.name) + " " + type);
             const auto [text, out] = run([&] { return handler(4, c.ser_num); });
             EXPECT_EQ(text, file_list(type, 4, c.status, c.dir_name, {}));
