@@ -73,7 +73,7 @@ const std::vector<RequestSpec> &request_table() {
          "a meter's event log of one event type"},
         {"event-verbose", "OD_EVENT", {kSeq, kSerNum, kEventType},
          [](const Args &a) { return send_od_event_det11(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
-         "the same, reporting each step"},
+         "OD_EVENT again, each step reported"},
         {"event-dump", "", {kSeq, kSerNum, kEventType},
          [](const Args &a) { return send_od_event_det1(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
          "the selected event columns printed, no answer"},
