@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "common/paths.hpp"
@@ -24,10 +25,24 @@ int selection_request(const Args &args) {
 }
 
 constexpr ArgSpec kSeq{"SEQ_NUM", ArgKind::seq_num};
+constexpr ArgSpec kSerNum{"MET_SERNUM", ArgKind::text};
+constexpr ArgSpec kEventType{"EVENT_TYPE", ArgKind::u8};
+constexpr ArgSpec kContentArgs[] = {
+    kSeq, kSerNum, {"DIR_NAME", ArgKind::text}, {"FILE_NAME", ArgKind::text}, {"VIEW_TYPE", ArgKind::text}};
+
+std::uint8_t u8_of(const Args &args, std::size_t i) { return static_cast<std::uint8_t>(args[i].number); }
+std::uint16_t u16_of(const Args &args, std::size_t i) { return static_cast<std::uint16_t>(args[i].number); }
+
+// A file-content handler called with the request's five arguments.
+template <int (*handler)(int, const char *, const char *, const char *, const char *)>
+int content_request(const Args &a) {
+    return handler(seq_of(a), text_of(a, 1), text_of(a, 2), text_of(a, 3), text_of(a, 4));
+}
 
 }  // namespace
 
 const std::vector<RequestSpec> &request_table() {
+    const std::vector<ArgSpec> content_args(std::begin(kContentArgs), std::end(kContentArgs));
     static const std::vector<RequestSpec> table = {
         {"meters", "GET_METER_SER_LIST", {kSeq}, [](const Args &a) { return send_met_ser_num_det(seq_of(a)); },
          "the serial numbers of the unit's meters"},
@@ -47,6 +62,44 @@ const std::vector<RequestSpec> &request_table() {
          "the modem's state"},
         {"commn", "GET_COMMN_STATUS_MESSAGE", {kSeq}, [](const Args &a) { return send_commn_status_det(seq_of(a)); },
          "the communication status of every configured meter"},
+        {"billing", "OD_BILLING", {kSeq, kSerNum},
+         [](const Args &a) { return send_od_billing_det(seq_of(a), text_of(a, 1)); },
+         "a meter's billing profile, selected parameters"},
+        {"midnight", "OD_MID_NIGHT", {kSeq, kSerNum, {"MONTH", ArgKind::u8}, {"YEAR", ArgKind::u16}},
+         [](const Args &a) { return send_od_midnight_det(seq_of(a), text_of(a, 1), u8_of(a, 2), u16_of(a, 3)); },
+         "a meter's midnight profile of one month"},
+        {"event", "OD_EVENT", {kSeq, kSerNum, kEventType},
+         [](const Args &a) { return send_od_event_det(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
+         "a meter's event log of one event type"},
+        {"event-verbose", "OD_EVENT", {kSeq, kSerNum, kEventType},
+         [](const Args &a) { return send_od_event_det11(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
+         "OD_EVENT again, each step reported"},
+        {"event-dump", "", {kSeq, kSerNum, kEventType},
+         [](const Args &a) { return send_od_event_det1(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
+         "the selected event columns printed, no answer"},
+        {"content event", "GET_EVENT_FILE_CONTENT", content_args, content_request<send_event_file_content>,
+         "an event file's selected columns"},
+        {"content bill", "GET_BILL_FILE_CONTENT", content_args, content_request<send_bill_file_content>,
+         "a billing file's selected columns"},
+        {"content dp", "GET_BILL_FILE_CONTENT", content_args, content_request<send_dp_file_content>,
+         "a daily-profile file's selected columns"},
+        {"content ls", "GET_LS_FILE_CONTENT", content_args, content_request<send_ls_file_content>,
+         "a load-survey file's selected columns"},
+        {"files ls", "GET_LS_FILE_LIST", {kSeq, kSerNum},
+         [](const Args &a) { return send_ls_file_list_det(seq_of(a), text_of(a, 1)); },
+         "a meter's load-survey files"},
+        {"files event", "GET_EVENT_FILE_LIST", {kSeq, kSerNum},
+         [](const Args &a) { return send_event_file_list_det(seq_of(a), text_of(a, 1)); }, "a meter's event files"},
+        {"files dp", "GET_DP_FILE_LIST", {kSeq, kSerNum},
+         [](const Args &a) { return send_dp_file_list_det(seq_of(a), text_of(a, 1)); },
+         "a meter's daily-profile files"},
+        {"files bill", "GET_BILL_FILE_LIST", {kSeq, kSerNum},
+         [](const Args &a) { return send_bill_file_list_det(seq_of(a), text_of(a, 1)); }, "a meter's billing files"},
+        {"files od", "GET_OD_LS_FILE_LIST", {kSeq, kSerNum},
+         [](const Args &a) { return send_od_ls_file_list_det(seq_of(a), text_of(a, 1)); },
+         "a meter's on-demand load-survey files (from the store)"},
+        {"dirs", "GET_DIR_LIST", {kSeq}, [](const Args &a) { return send_dir_list_det(seq_of(a)); },
+         "the meter directories of the data tree"},
     };
     return table;
 }

@@ -153,4 +153,89 @@ TEST_F(Dcuhost, WithoutStoreItStillAnswers) {
     EXPECT_NE(result.err.find("Connection error: Connection refused"), std::string::npos);
 }
 
+TEST_F(Dcuhost, ProfileContentAndListingWordsReachTheirHandlers) {
+    // Meter SN01 is meter_id_3; every data file holds a value of its own, so
+    // each answer shows which file the request reached.
+    dcu::test::StoreClient client(store().port());
+    client.hset("Port0Met3SerNum", "SER_NUM", "SN01");
+    client.hset("Port0Met3OdLsFile", "1", "od_f1");
+    dcu::test::TempDir root;
+    const std::string selected_c = "{\"NumParams\":\"1\",\"ObisCodeList\":[{\"obis\":\"c\",\"assign\":\"C\"}]}";
+    const std::string sections =
+        "\"BillParams\":" + selected_c + ",\"MNParams\":" + selected_c + ",\"EventParams\":" + selected_c;
+    for (const char *file : {"user_event_obis_det.json", "user_bill_obis_det.json", "user_dp_obis_det.json"})
+        dcu::test::write_file(root / (std::string("/srv/www/htdocs/") + file), sections);
+    for (const char *file : {"billing", "dp_03_2024", "event_2"})
+        dcu::test::write_file(root / (std::string("/usr/tev/data/DlmsData/meter_id_3/") + file),
+                              std::string("c\nvalue of ") + file + "\n");
+    dcu::test::RunOptions options;
+    options.env["DCU_ROOT"] = root.path().string();
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string in_answer;  // empty: no answer
+        std::string in_progress;
+    };
+    const Case cases[] = {
+        {{"billing", "7", "SN01"}, "\"BILL_DATA\":\n[\n{\"V0\":\"value of billing\"}", ""},
+        {{"midnight", "7", "SN01", "3", "2024"}, "\"MN_DATA\":\n[\n{\"V0\":\"value of dp_03_2024\"}", ""},
+        {{"event", "7", "SN01", "2"}, "\"EVENT_DATA\":\n[\n{\"V0\":\"value of event_2\"}", ""},
+        {{"event-verbose", "7", "SN01", "2"}, "{\"V0\":\"value of event_2\"}", "Getting line by line details"},
+        {{"event-dump", "7", "SN01", "2"}, "", "Cvalue of event_2"},
+        {{"content", "bill", "7", "SN01", "meter_id_3", "billing", "V9"},
+         "\"DIR_NAME\":\"meter_id_3\",\n\"FILE_NAME\":\"billing\",\n\"VIEW_TYPE\":\"V9\"",
+         "user_bill_obis_det.json"},
+        {{"content", "dp", "7", "SN01", "meter_id_3", "dp_03_2024", ""}, "\"TYPE\":\"GET_BILL_FILE_CONTENT\"",
+         "meter_id_3/dp_03_2024\n"},
+        {{"content", "event", "7", "SN01", "meter_id_3", "event_2", "V"}, "\"TYPE\":\"GET_EVENT_FILE_CONTENT\"",
+         "user_event_obis_det.json"},
+        {{"content", "ls", "7", "SN01", "meter_id_3", "billing", "V"}, "\"TYPE\":\"GET_LS_FILE_CONTENT\"",
+         "user_ls_obis_det.json"},
+        {{"files", "bill", "7", "SN01"}, "\"FILE_LIST\":\n[\n\"billing\"]", ""},
+        {{"files", "dp", "7", "SN01"}, "\"FILE_LIST\":\n[\n\"dp_03_2024\"]", ""},
+        {{"files", "event", "7", "SN01"}, "\"FILE_LIST\":\n[\n\"event_2\"]", ""},
+        {{"files", "ls", "7", "SN01"}, "\"TYPE\":\"GET_LS_FILE_LIST\"", "send ls files only"},
+        {{"files", "od", "7", "SN01"}, "\"FILE_LIST\":\n[\"od_f1\"]", ""},
+        {{"dirs", "7"}, "\"DIR_LIST\":\n[\n\"meter_id_3\"]", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto result = run_program(argv, options);
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        if (c.in_answer.empty()) {
+            EXPECT_EQ(result.out, "");
+        } else {
+            EXPECT_NE(result.out.find(c.in_answer), std::string::npos) << result.out;
+            EXPECT_NE(result.out.find("\"SEQ_NUM\":\"7\""), std::string::npos) << result.out;
+            EXPECT_EQ(dcu::test::strict_json_error(result.out), "");
+        }
+        EXPECT_NE(result.err.find(c.in_progress), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(Dcuhost, ProfileArgumentsAreChecked) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string first_line;
+    };
+    const Case cases[] = {
+        {{"midnight", "1", "SN01", "13", "65536"},
+         "dcuhost: YEAR must be a whole number from 0 to 65535, not \"65536\""},
+        {{"midnight", "1", "SN01", "256", "2024"}, "dcuhost: MONTH must be a whole number from 0 to 255, not \"256\""},
+        {{"event", "1", "SN01", "x"}, "dcuhost: EVENT_TYPE must be a whole number from 0 to 255, not \"x\""},
+        {{"content", "bill", "1", "SN01", "meter_id_3", "billing"}, "dcuhost: content bill: missing VIEW_TYPE"},
+        {{"files", "bogus", "1", "SN01"}, "dcuhost: unknown request \"files bogus\""},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto result = run_program(argv);
+        EXPECT_EQ(result.exit_code, 2) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')), c.first_line);
+    }
+}
+
 }  // namespace

@@ -1,0 +1,171 @@
+// Two further handlers of the on-demand event request, which the host may
+// call in place of send_od_event_det:
+//
+// - send_od_event_det11 sends the same OD_EVENT answer and reports each step
+//   of its work on standard output;
+// - send_od_event_det1 sends nothing: it prints the selected columns of the
+//   event file on standard output, for inspection on the unit.
+//
+// Both read the "EventParams" section of the event selection file and the
+// file event_<type> of the meter's directory.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/paths.hpp"
+#include "dcu/reqhandlers.h"
+#include "reqhandlers/answer.hpp"
+#include "reqhandlers/column_selection.hpp"
+#include "reqhandlers/data_file.hpp"
+#include "reqhandlers/entry_guard.hpp"
+#include "reqhandlers/meter_lookup.hpp"
+#include "reqhandlers/profile_answer.hpp"
+
+namespace dcu::profiles {
+
+namespace {
+
+constexpr std::string_view kEventType = "OD_EVENT";
+constexpr std::string_view kEventDataKey = "EVENT_DATA";
+constexpr std::string_view kEventSection = "EventParams";
+
+void print_request(const char *ser_num, uint8_t event_type) {
+    std::printf("Recv od event command for ser_num : %s, event_type : %d\n", ser_num, event_type);
+}
+
+std::string event_file_path(const meters::Position &meter, uint8_t event_type) {
+    return data_file::meter_directory_path(meter.number()) + "/event_" + std::to_string(event_type);
+}
+
+void print_text(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// The detailed report of the column selection.
+void print_selection_steps(const data_file::DataFile &file, const selection::Selection &selection,
+                           const std::vector<columns::SelectedColumn> &selected) {
+    for (const auto &match : selected) {
+        const selection::Entry &entry = selection.entries[match.entry];
+        std::printf("Idx : %d, Obis found in org obis list at pos : %d\n", static_cast<int>(match.column),
+                    static_cast<int>(match.entry));
+        print_text(file.columns()[match.column]);
+        std::fputc('\t', stdout);
+        print_text(entry.obis);
+        std::fputc('\t', stdout);
+        print_text(entry.assign);
+        std::fputc('\n', stdout);
+    }
+    std::printf("total number of  obis match from org file : %d\n", static_cast<int>(selected.size()));
+    for (const auto &match : selected) std::printf("%d\t", static_cast<int>(match.column));
+    std::fputc('\n', stdout);
+}
+
+// ser_num may be null (no meter has it); the answer then echoes it as "".
+int answer_detailed(int seq_num, const char *ser_num, uint8_t event_type) {
+    const profile::BodyShape shape{ser_num != nullptr ? ser_num : "", nullptr, kEventDataKey};
+    const auto meter = meters::resolve(ser_num);
+    if (!meter) {
+        profile::send_without_data(kEventType, seq_num, shape);
+        return 0;
+    }
+    const selection::Selection selection =
+        selection::load(paths::on_unit(paths::kEventSelection), kEventSection, selection::messages::kEventDetail);
+
+    data_file::DataFile file;
+    if (!file.read(event_file_path(*meter, event_type))) {
+        profile::send_without_data(kEventType, seq_num, shape);
+        return 0;
+    }
+    // The progress lines come in the order of a reading in three passes:
+    // header, selection, line count, records.
+    std::printf("total avl obis is in org file : %d\n", static_cast<int>(file.columns().size()));
+    const auto selected = columns::select(file.columns(), selection.entries);
+    print_selection_steps(file, selection, selected);
+    std::printf("total number of  obis line in  org event file : %d\n", static_cast<int>(file.line_count()));
+    std::puts("Getting line by line details from file");
+
+    answer::Answer answer(kEventType, seq_num);
+    // Selection file problems leave this answer "SUCCESS"; a selection
+    // refused for a count beyond 255 does not.
+    if (selection.refused) answer.fail();
+    profile::write_body(answer.body(), shape, {file.records(), selected, selection.entries});
+    answer.send();
+    return 0;
+}
+
+// The dump: one item per selected column of every line, the header line's
+// items being the display names; each item but a line's last is followed by
+// a comma, and nothing separates the lines.
+void print_dump(const data_file::DataFile &file, const selection::Selection &selection,
+                const std::vector<columns::SelectedColumn> &selected) {
+    if (file.line_count() == 0 || selected.empty()) return;
+    const std::size_t last = selected.size() - 1;
+    for (std::size_t j = 0; j < selected.size(); ++j) {
+        print_text(selection.entries[selected[j].entry].assign);
+        if (j != last) std::fputc(',', stdout);
+    }
+    std::vector<std::string_view> values;
+    for (const std::string_view record : file.records()) {
+        data_file::split_values(record, values);
+        for (std::size_t j = 0; j < selected.size(); ++j) {
+            const std::size_t column = selected[j].column;
+            if (column < values.size()) print_text(values[column]);
+            if (j != last) std::fputc(',', stdout);
+        }
+    }
+}
+
+int dump(const char *ser_num, uint8_t event_type) {
+    const auto meter = meters::resolve(ser_num);
+    if (!meter) {
+        std::printf("Recv MeterSerNum : %s Not Found\n", ser_num != nullptr ? ser_num : "");
+        return 0;
+    }
+    const selection::Selection selection =
+        selection::load(paths::on_unit(paths::kEventSelection), kEventSection, selection::messages::kEventDetail);
+
+    const std::string path = event_file_path(*meter, event_type);
+    data_file::DataFile file;
+    if (!file.read(path)) {
+        const int error = errno;
+        std::printf("Can't open event data file : %s, error : %s\n", path.c_str(), std::strerror(error));
+        return 0;
+    }
+    std::printf("Total params avaible : %d, in event type %d file\n", static_cast<int>(file.columns().size()),
+                event_type);
+    std::printf("Total Line avaible : %d, in event type %d file\n", static_cast<int>(file.line_count()), event_type);
+    const auto selected = columns::select(file.columns(), selection.entries);
+    for (const auto &match : selected) {
+        print_text(selection.entries[match.entry].obis);
+        std::fputc('\t', stdout);
+        print_text(file.columns()[match.column]);
+        std::fputc('\n', stdout);
+    }
+    print_dump(file, selection, selected);
+    return 0;
+}
+
+}  // namespace
+
+}  // namespace dcu::profiles
+
+extern "C" int send_od_event_det11(int seq_num, const char *ser_num, uint8_t event_type) {
+    using namespace dcu;
+    const char *ser_num_text = ser_num != nullptr ? ser_num : "";
+    profiles::print_request(ser_num_text, event_type);
+    return entry::guarded([&] { return profiles::answer_detailed(seq_num, ser_num, event_type); },
+                          [&] {
+                              profile::send_without_data(profiles::kEventType, seq_num,
+                                                         {ser_num_text, nullptr, profiles::kEventDataKey});
+                              return 0;
+                          });
+}
+
+extern "C" int send_od_event_det1(int seq_num, const char *ser_num, uint8_t event_type) {
+    using namespace dcu;
+    (void)seq_num;  // the dump answers nobody
+    const char *ser_num_text = ser_num != nullptr ? ser_num : "";
+    profiles::print_request(ser_num_text, event_type);
+    return entry::guarded([&] { return profiles::dump(ser_num, event_type); }, [] { return 0; });
+}

@@ -1,0 +1,105 @@
+#include "reqhandlers/profile_answer.hpp"
+
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+#include "reqhandlers/answer.hpp"
+#include "reqhandlers/data_file.hpp"
+
+namespace dcu::profile {
+
+namespace {
+
+// "V<index>", the key of a record's index-th value.
+class ValueKey {
+public:
+    explicit ValueKey(std::size_t index) noexcept {
+        text_[0] = 'V';
+        auto result = std::to_chars(text_ + 1, text_ + sizeof text_, index);
+        size_ = static_cast<std::size_t>(result.ptr - text_);
+    }
+    std::string_view view() const noexcept { return {text_, size_}; }
+
+private:
+    char text_[24];
+    std::size_t size_;
+};
+
+void echo_names(std::span<const columns::SelectedColumn> named, std::span<const selection::Entry> entries) {
+    if (named.empty()) return;
+    for (const auto &column : named.first(named.size() - 1)) {
+        const std::string &name = entries[column.entry].assign;
+        std::fwrite(name.data(), 1, name.size(), stdout);
+        std::fputc(',', stdout);
+    }
+}
+
+// Writes every record that fits whole; returns how many were written.
+std::size_t write_records(answer::TextBuilder &body, std::span<const std::string_view> records,
+                          std::span<const columns::SelectedColumn> columns) {
+    std::vector<std::string_view> values;
+    std::size_t listed = 0;
+    for (const std::string_view record : records) {
+        data_file::split_values(record, values);
+        const auto mark = body.mark();
+        bool whole = body.open_element(answer::layout::kInlineObject);
+        for (std::size_t j = 0; whole && j < columns.size(); ++j) {
+            const std::size_t column = columns[j].column;
+            // A line shorter than the header has empty values for the missing columns.
+            const std::string_view value = column < values.size() ? values[column] : std::string_view{};
+            whole = body.member(ValueKey(j).view(), value);
+        }
+        if (!whole) {
+            body.rewind(mark);
+            break;
+        }
+        body.close();
+        ++listed;
+    }
+    return listed;
+}
+
+}  // namespace
+
+void write_body(answer::TextBuilder &body, const BodyShape &shape, const ProfileData &data) {
+    body.member("MET_SERNUM", shape.ser_num);
+    const auto num_param_slot = body.defer_member(answer::kCountMemberRoom);
+    if (shape.echo != nullptr) {
+        body.member("DIR_NAME", shape.echo->dir_name);
+        body.member("FILE_NAME", shape.echo->file_name);
+        body.member("VIEW_TYPE", shape.echo->view_type);
+    }
+    const auto num_entries_slot = body.defer_member(answer::kCountMemberRoom);
+
+    std::size_t named = 0;
+    if (body.open_member("PARAM_LIST", answer::layout::kNameLine)) {
+        for (const auto &column : data.selected) {
+            if (!body.element(data.entries[column.entry].assign)) break;
+            ++named;
+        }
+        body.close();
+    }
+    // Records carry the named columns only, so that NUM_PARAM, PARAM_LIST
+    // and every record agree even when the names did not all fit.
+    const auto named_columns = data.selected.first(named);
+    echo_names(named_columns, data.entries);
+
+    std::size_t listed = 0;
+    if (body.open_member(shape.data_key, answer::layout::kRowList)) {
+        listed = write_records(body, data.records, named_columns);
+        body.close();
+    }
+    // The later slot first: filling one moves the text after it.
+    body.fill(num_entries_slot, "NUM_ENTRIES", static_cast<long long>(listed));
+    body.fill(num_param_slot, "NUM_PARAM", static_cast<long long>(named));
+}
+
+int send_without_data(std::string_view type, int seq_num, const BodyShape &shape) {
+    answer::Answer answer(type, seq_num);
+    answer.fail();
+    write_body(answer.body(), shape, {});
+    return answer.send();
+}
+
+}  // namespace dcu::profile
