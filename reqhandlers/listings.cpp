@@ -133,7 +133,9 @@ int list_od_ls_files(int seq_num, const char *ser_num) {
     bool failed = false;
     {
         const store::Reply reply = store::command("hgetall Port%dMet%dOdLsFile", meter->port, meter->meter);
-        failed = !reply.arrived() || reply.is_error();
+        // No reply at all is a failure; an error reply (a key of another type)
+        // is a hash without fields, like a missing one.
+        failed = !reply.arrived();
         const std::size_t elements = reply.element_count();
         std::printf("Total num of od files : %d\n", static_cast<int>(elements));
         for (std::size_t i = 1; i < elements; i += 2) {

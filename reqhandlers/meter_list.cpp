@@ -14,7 +14,9 @@ void send_meter_list(int seq_num) {
     const auto count_slot = body.defer_member(answer::kCountMemberRoom);
     body.open_member("MET_LIST", answer::layout::kEntryLine);
     long long listed = 0;
-    for (const auto &serial : serials) {
+    // A lost connection is no empty unit: the answer says it failed.
+    if (!serials.all_replied) answer.fail();
+    for (const auto &serial : serials.texts) {
         if (!serial) continue;
         if (!body.element(*serial)) break;
         ++listed;

@@ -33,15 +33,16 @@ void forget_known_serial_numbers() {
     std::memset(g_meter_ser_num_info, 0, sizeof g_meter_ser_num_info);
 }
 
-std::array<std::optional<std::string>, kPositions> read_serial_numbers() {
-    std::array<std::optional<std::string>, kPositions> serials;
+SerialNumbers read_serial_numbers() {
+    SerialNumbers serials;
     store::Pipeline pipeline;
     for (std::size_t index = 0; index < kPositions; ++index) {
         const Position at = position_of(index);
         pipeline.append("HMGET Port%dMet%dSerNum SER_NUM", at.port, at.meter);
     }
-    for (auto &serial : serials) {
+    for (auto &serial : serials.texts) {
         store::Reply reply = pipeline.next();
+        serials.all_replied = serials.all_replied && reply.arrived();
         if (auto text = reply.element_text(0)) serial.emplace(*text);
     }
     return serials;
@@ -60,7 +61,7 @@ namespace {
 
 std::int16_t find_serial_number(const char *ser_num) {
     auto &known = known_serial_numbers();
-    const auto fresh = read_serial_numbers();
+    const auto fresh = read_serial_numbers().texts;
     for (std::size_t index = 0; index < kPositions; ++index) {
         // A position the store no longer answers for keeps its last serial number.
         if (!fresh[index]) continue;

@@ -34,7 +34,11 @@ inline Position position_of(std::size_t index) noexcept {
 // The SER_NUM of every position, in port-major order, read in one round
 // trip: the text where the store holds one, nothing where it does not (no
 // reply, an error reply, a missing key or field).
-std::array<std::optional<std::string>, kPositions> read_serial_numbers();
+struct SerialNumbers {
+    std::array<std::optional<std::string>, kPositions> texts;
+    bool all_replied = true;  // false when a reply did not come at all (connection lost)
+};
+SerialNumbers read_serial_numbers();
 
 // The meter whose serial number contains ser_num, through find_ser_num;
 // nothing when no meter has it.

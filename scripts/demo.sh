@@ -77,3 +77,32 @@ ask modem 5
 echo "   (the data object holds \"Status\" twice: the sequence number, then the modem's state)"
 ask commn 6
 echo "   (NUM_METERS per port as cfgload published the sample unit: 3 on PORT1, 2 on PORT2)"
+
+# --- Profiles, listings and file contents of the data tree ------------------
+
+# ask_abridged N REQUEST...: the first N lines of the answer, then how many follow.
+ask_abridged() {
+  local lines=$1
+  shift
+  echo "-- dcuhost $*"
+  "$bin/host/dcuhost" "$@" 2>/dev/null >"$work/answer.json"
+  head -n "$lines" "$work/answer.json" | sed 's/^/   /'
+  echo "   ... $(($(wc -l <"$work/answer.json") - lines)) more lines"
+}
+
+echo
+echo "== profiles, listings and file contents of meter $first_serial (directory meter_id_1)"
+ask_abridged 18 billing 7 "$first_serial"
+ask_abridged 18 event 8 "$first_serial" 2
+ask dirs 9
+ask files bill 10 "$first_serial"
+ask files ls 11 "$first_serial"
+ask files od 12 "$first_serial"
+od_file=$(redis-cli -p "$DCU_STORE_PORT" hvals Port0Met1OdLsFile | head -n 1)
+ask_abridged 20 content ls 13 "$first_serial" meter_id_1/od "$od_file" V1
+echo "-- dcuhost event-dump 14 $first_serial 2 (no answer: the selected columns on standard output, abridged)"
+"$bin/host/dcuhost" event-dump 14 "$first_serial" 2 2>&1 >/dev/null | grep -v '^L' | tail -n 1 | cut -c1-150 | sed 's/^/   /'
+echo
+ask content bill 15 "$first_serial" .. secret V1
+echo "   (refused: the name leaves the data tree)"
+ask billing 16 NO-SUCH-METER

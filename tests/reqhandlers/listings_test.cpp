@@ -236,10 +236,19 @@ TEST_F(Listings, OnDemandListFromTheStore) {
 }
 
 TEST_F(Listings, OnDemandListFailures) {
-    // A key of another type: the store answers with an error.
+    // A key of another type: the store answers with an error, a missing value.
     client().run({"SET", "Port0Met3OdLsFile", "f1"});
     auto [text, out] = run([] { return send_od_ls_file_list_det(4, "SN01"); });
+    EXPECT_EQ(text, od_list("SUCCESS", "meter_id_3", {}));
+
+    // The store gone: the meter is still known, but its list could not be read.
+    store().stop();
+    std::tie(text, out) = run([] { return send_od_ls_file_list_det(4, "SN01"); });
     EXPECT_EQ(text, od_list("FAILURE", "meter_id_3", {}));
+    store().start();
+    ASSERT_EQ(redis_init("127.0.0.1", store().port()), 0);
+    client() = dcu::test::StoreClient(store().port());
+    serial(0, 3, "SN01");
 
     // No meter has the serial number: no hash is read.
     dcu::test::Monitor monitor(store().port());

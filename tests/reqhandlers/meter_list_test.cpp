@@ -40,17 +40,26 @@ TEST_F(MeterList, ListsConfiguredPositionsInOrder) {
     }
 }
 
+TEST_F(MeterList, KeysOfAnotherTypeAreMissingPositions) {
+    serial(0, 0, "A1");
+    client().run({"SET", "Port0Met1SerNum", "not a hash"});
+    send_met_ser_num_det(2);
+    EXPECT_EQ(sent_text(), kHeader.substr(0, kHeader.find("\"SEQ_NUM\"")) +
+                               "\"SEQ_NUM\":\"2\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n\"CMD_STATUS\":\"SUCCESS\",\n\"DATA\":\n{\n"
+                               "\"NUM_MET\":\"1\",\n\"MET_LIST\":\n[\n\"A1\"]\n}\n}\n");
+}
+
 TEST_F(MeterList, OneReadOfTheTwentyPositions) {
     dcu::test::Monitor monitor(store().port());
     send_met_ser_num_det(1);
     EXPECT_EQ(monitor.take().size(), 20u);
 }
 
-TEST_F(MeterList, WithoutStoreTheAnswerIsStillSent) {
+TEST_F(MeterList, WithoutStoreTheAnswerSaysItFailed) {
     store().stop();
     send_met_ser_num_det(-3);
     EXPECT_EQ(sent_text(), "{\n\"TYPE\":\"GET_METER_SER_LIST\",\n\"SEQ_NUM\":\"-3\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
-                           "\"CMD_STATUS\":\"SUCCESS\",\n\"DATA\":\n{\n\"NUM_MET\":\"0\",\n\"MET_LIST\":\n[\n]\n}\n}\n");
+                           "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"NUM_MET\":\"0\",\n\"MET_LIST\":\n[\n]\n}\n}\n");
     store().start();
 }
 
