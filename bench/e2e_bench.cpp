@@ -72,12 +72,17 @@ void check(bool ok, const std::string &what) {
     std::exit(1);
 }
 
+using Command = std::vector<std::string>;
+using Phase = std::vector<Command>;  // commands sent together, one round trip
+
 struct Scenario {
     std::string name;
     std::string word;     // dcuhost's request word, as --timings records it
     std::string request;  // one request line
     double floor_us = 0;
     std::string floor_text;
+    std::vector<Phase> store_phases;  // the answer's own store commands
+    double store_us = 0;              // those commands sent from a bare client
 };
 
 class Bench {
@@ -92,14 +97,20 @@ public:
     void run() {
         prepare_unit();
         measure_floors();
-        std::printf("%-58s %12s %12s %7s\n", "scenario", "median us", "floor us", "ratio");
+        std::printf("%-58s %10s %10s %7s %12s %7s\n", "scenario", "median us", "floor us", "ratio", "store us", "ratio");
         const auto medians = session_medians();
         for (const auto &scenario : scenarios_) {
             const double took = medians.at(scenario.word);
-            std::printf("%-58s %12.1f %12.1f %6.2fx   (floor: %s)\n", scenario.name.c_str(), took,
-                        scenario.floor_us, took / scenario.floor_us, scenario.floor_text.c_str());
+            std::printf("%-58s %10.1f %10.1f %6.2fx %12.1f %6.2fx   (floor: %s)\n", scenario.name.c_str(), took,
+                        scenario.floor_us, took / scenario.floor_us, scenario.store_us, took / scenario.store_us,
+                        scenario.floor_text.c_str());
         }
+        std::printf("(store us: the answer's own store commands, in its phases, from a bare client; for (a) and (e)\n"
+                    " plus the file read or directory scan of the floor)\n");
         const double cfgload_us = time_median(31, [&] { check(run_program({CFGLOAD_PATH}, env_).exit_code == 0, "cfgload failed"); });
+        // cfgload rewrote the configuration: serial meters, five on every port, again.
+        client_->hset("DCU_GEN_INFO", "MeterType", "1");
+        for (int port = 0; port < 4; ++port) client_->hset("P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters", "5");
         std::printf("%-58s %12.1f %12s\n", "(f) one cfgload run, as a process", cfgload_us, "-");
         std::printf("\nfloors: round trip %.1f us, read of the billing file (%zu bytes) %.1f us, copy of a %zu-byte answer %.1f us,"
                     " scan of the 200-entry directory %.1f us\n",
@@ -112,6 +123,12 @@ private:
     fs::path unit(const std::string &path) const { return root_ / path; }
 
     void prepare_unit() {
+        // The sample unit's record, for the cfgload runs of (f).
+        fs::create_directories(unit("/usr/tev/log"));
+        fs::create_directories(unit("/usr/tev/config"));
+        check(run_program({CFGTOOL_PATH, "encode", SAMPLE_UNIT_JSON, "-o", unit("/usr/tev/config/dlms_api_config.cfg").string()})
+                      .exit_code == 0,
+              "cfgtool encode failed");
         // Configuration as cfgload publishes it: serial meters, five on every port.
         client_->hset("DCU_GEN_INFO", "MeterType", "1");
         for (int port = 0; port < 4; ++port) client_->hset("P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters", "5");
@@ -140,12 +157,24 @@ private:
         billing_size_ = fs::file_size(billing_path_);
         dir_path_ = directory;
         const std::string serial_1 = client_->hget("Port0Met1SerNum", "SER_NUM").value_or("");
+        Phase lookup, readings{{"HMGET", "Port0Met0inst_info", "NUM_PARAM"}}, all_readings, type{{"hmget", "DCU_GEN_INFO", "MeterType"}},
+            counts, statuses;
+        for (int position = 0; position < 20; ++position) {
+            const std::string at = std::to_string(position / 5) + "Met" + std::to_string(position % 5);
+            lookup.push_back({"HMGET", "Port" + at + "SerNum", "SER_NUM"});
+            statuses.push_back({"HMGET", "SerPort" + at + "Status", "VALUE"});
+        }
+        for (int k = 1; k <= 255; ++k)
+            all_readings.push_back({"HMGET", "Port0Met0inst_info", "Obis_" + std::to_string(k), "Value_" + std::to_string(k)});
+        all_readings.push_back({"HMGET", "SerPort0Met0Status", "VALUE"});
+        for (int port = 0; port < 4; ++port) counts.push_back({"hmget", "P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters"});
         scenarios_ = {
-            {"(a) billing answer, 2000 records of 20 columns, 10 chosen", "billing", "billing 1 " + serial_, 0, ""},
-            {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "inst 2 " + serial_, 0, ""},
-            {"(c) meter list", "meters", "meters 3", 0, ""},
-            {"(d) communication status of 20 meters", "commn", "commn 4", 0, ""},
-            {"(e) bill list of a directory of 200 entries", "files bill", "files bill 5 " + serial_1, 0, ""},
+            {"(a) billing answer, 2000 records of 20 columns, 10 chosen", "billing", "billing 1 " + serial_, 0, "", {lookup}, 0},
+            {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "inst 2 " + serial_, 0, "",
+             {lookup, readings, all_readings}, 0},
+            {"(c) meter list", "meters", "meters 3", 0, "", {lookup}, 0},
+            {"(d) communication status of 20 meters", "commn", "commn 4", 0, "", {type, counts, statuses}, 0},
+            {"(e) bill list of a directory of 200 entries", "files bill", "files bill 5 " + serial_1, 0, "", {lookup}, 0},
         };
     }
 
@@ -154,10 +183,12 @@ private:
         rtt_us_ = time_median(2000, [&] {
             dcu::test::UniqueReply reply(static_cast<redisReply *>(redisCommand(context.get(), "PING")));
         });
-        std::string content;
+        std::vector<char> content(billing_size_ + 1);
         file_read_us_ = time_median(500, [&] {
-            std::ifstream in(billing_path_, std::ios::binary);
-            content.assign(std::istreambuf_iterator<char>(in), {});
+            const int fd = ::open(billing_path_.c_str(), O_RDONLY);
+            std::size_t got = 0;
+            for (ssize_t n; (n = ::read(fd, content.data() + got, content.size() - got)) > 0;) got += static_cast<std::size_t>(n);
+            ::close(fd);
         });
         // The answer's size, from one billing answer.
         auto one = run_program({DCUHOST_PATH, "billing", "1", serial_}, env_);
@@ -174,6 +205,9 @@ private:
             ::closedir(dir);
         });
         for (auto &scenario : scenarios_) {
+            scenario.store_us = phases_median(context.get(), scenario.store_phases);
+            if (scenario.word == "billing") scenario.store_us += file_read_us_;
+            if (scenario.word == "files bill") scenario.store_us += dir_scan_us_;
             if (scenario.word == "billing") {
                 scenario.floor_us = rtt_us_ + file_read_us_ + answer_copy_us_;
                 scenario.floor_text = "1 round trip + 1 file read + 1 answer copy";
@@ -188,6 +222,27 @@ private:
                 scenario.floor_text = "1 directory scan + 1 round trip";
             }
         }
+    }
+
+    // Median time of sending each phase's commands together and reading their replies.
+    static double phases_median(redisContext *context, const std::vector<Phase> &phases) {
+        return time_median(300, [&] {
+            for (const auto &phase : phases) {
+                for (const auto &command : phase) {
+                    std::vector<const char *> argv;
+                    std::vector<std::size_t> lengths;
+                    for (const auto &arg : command) {
+                        argv.push_back(arg.c_str());
+                        lengths.push_back(arg.size());
+                    }
+                    redisAppendCommandArgv(context, static_cast<int>(argv.size()), argv.data(), lengths.data());
+                }
+                for (std::size_t i = 0; i < phase.size(); ++i) {
+                    void *reply = nullptr;
+                    if (redisGetReply(context, &reply) == REDIS_OK) freeReplyObject(reply);
+                }
+            }
+        });
     }
 
     std::string requests(const Scenario &scenario, int count) const {

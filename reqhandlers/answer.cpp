@@ -1,5 +1,6 @@
 #include "reqhandlers/answer.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -9,8 +10,17 @@ namespace dcu::answer {
 
 namespace {
 
+// How much of json_text may hold text of earlier answers: all of it at first;
+// after an answer of the library, that answer's length. Clearing only that
+// much keeps json_text all zero beyond the new text without touching
+// 200 kB every time.
+std::size_t g_json_text_dirty = sizeof json_text;
+
 std::span<char> cleared_json_text() {
-    std::memset(json_text, 0, sizeof json_text);
+    // The host may have written text of its own since (fill_user_obis_det, or
+    // a text of its own): that reaches at least to the first NUL.
+    const std::size_t dirty = std::max(g_json_text_dirty, ::strnlen(json_text, sizeof json_text));
+    std::memset(json_text, 0, std::min(dirty + 1, sizeof json_text));
     std::memset(g_temp_str, 0, sizeof g_temp_str);
     return {json_text, sizeof json_text};
 }
@@ -34,6 +44,7 @@ void Answer::fail() noexcept { text_.patch(status_offset_, kFailure); }
 int Answer::send() {
     if (text_.overflowed()) fail();
     std::size_t length = text_.finish();
+    g_json_text_dirty = length;
     std::printf("Sending Json text Len : %d\n", static_cast<int>(length));
     return send_msg(json_text);
 }

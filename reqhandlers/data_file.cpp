@@ -1,5 +1,9 @@
 #include "reqhandlers/data_file.hpp"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -32,14 +36,38 @@ std::vector<std::string_view> split_lines(std::string_view text) {
     return lines;
 }
 
-void split_values(std::string_view line, std::vector<std::string_view> &out) {
+void split_values(std::string_view line, std::vector<std::string_view> &out, std::size_t at_most) {
     out.clear();
-    for (;;) {
-        const std::size_t tab = line.find('\t');
-        out.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos) return;
-        line.remove_prefix(tab + 1);
+    if (at_most == 0) return;
+    // Values are a few bytes long: look for tabs eight bytes at a time rather
+    // than calling memchr once per value.
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    const char *const begin = line.data();
+    const std::size_t size = line.size();
+    std::size_t start = 0, at = 0;
+    while (at + 8 <= size) {
+        std::uint64_t block;
+        std::memcpy(&block, begin + at, 8);
+        const std::uint64_t tabs = block ^ (kOnes * '\t');
+        std::uint64_t found = (tabs - kOnes) & ~tabs & kHighs;
+        if (found == 0) {
+            at += 8;
+            continue;
+        }
+        // The lowest flagged byte is a tab for sure (higher flags may be false).
+        const std::size_t tab = at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+        out.emplace_back(begin + start, tab - start);
+        if (out.size() == at_most) return;
+        start = at = tab + 1;
     }
+    for (; at < size; ++at) {
+        if (begin[at] != '\t') continue;
+        out.emplace_back(begin + start, at - start);
+        if (out.size() == at_most) return;
+        start = at + 1;
+    }
+    out.emplace_back(begin + start, size - start);
 }
 
 bool DataFile::read(const std::string &path) {
@@ -50,11 +78,16 @@ bool DataFile::read(const std::string &path) {
     struct stat info {};
     std::size_t room = 4096;
     if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) room = static_cast<std::size_t>(info.st_size) + 1;
-    std::string content(room, '\0');
+    auto buffer = std::make_unique_for_overwrite<char[]>(room);
     std::size_t used = 0;
     for (;;) {
-        if (used == content.size()) content.resize(content.size() * 2);
-        const ssize_t got = ::read(fd.get(), content.data() + used, content.size() - used);
+        if (used == room) {
+            auto bigger = std::make_unique_for_overwrite<char[]>(room * 2);
+            std::memcpy(bigger.get(), buffer.get(), used);
+            buffer = std::move(bigger);
+            room *= 2;
+        }
+        const ssize_t got = ::read(fd.get(), buffer.get() + used, room - used);
         if (got == 0) break;
         if (got < 0) {
             if (errno == EINTR) continue;
@@ -65,18 +98,21 @@ bool DataFile::read(const std::string &path) {
         }
         used += static_cast<std::size_t>(got);
     }
-    content.resize(used);
-    assign(std::move(content));
+    bytes_ = std::move(buffer);
+    size_ = used;
+    index();
     return true;
 }
 
 void DataFile::assign(std::string text) {
-    content_ = std::move(text);
+    bytes_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
+    std::memcpy(bytes_.get(), text.data(), text.size());
+    size_ = text.size();
     index();
 }
 
 void DataFile::index() {
-    lines_ = split_lines(content_);
+    lines_ = split_lines(std::string_view(bytes_.get(), size_));
     columns_.clear();
     if (!lines_.empty()) split_values(lines_.front(), columns_);
 }

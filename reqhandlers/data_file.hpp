@@ -15,6 +15,7 @@
 // is selectable like any other.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,8 +35,10 @@ std::string meter_directory_path(int meter_number);
 std::vector<std::string_view> split_lines(std::string_view text);
 
 // Splits one line at every tab into out (cleared first). An empty line is
-// one empty value.
-void split_values(std::string_view line, std::vector<std::string_view> &out);
+// one empty value. With at_most, only the first at_most values are wanted:
+// the rest of the line is left unsplit.
+void split_values(std::string_view line, std::vector<std::string_view> &out,
+                  std::size_t at_most = static_cast<std::size_t>(-1));
 
 // One data file, read once. The views it hands out point into its own copy
 // of the bytes, so it is neither copied nor moved.
@@ -61,7 +64,9 @@ public:
 private:
     void index();
 
-    std::string content_;
+    // The file's bytes, allocated without being cleared first: they are read over at once.
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
     std::vector<std::string_view> lines_;
     std::vector<std::string_view> columns_;
 };

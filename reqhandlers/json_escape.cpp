@@ -100,23 +100,30 @@ std::size_t escaped_length(std::string_view value) noexcept {
 char *escape_into(char *out, std::string_view value) noexcept {
     const auto *text = reinterpret_cast<const unsigned char *>(value.data());
     const std::size_t size = value.size();
-    // Eight plain bytes at a time, then byte by byte from the first that needs a look.
-    for (std::size_t i = 0; i < size;) {
-        if (size - i >= 8) {
-            std::uint64_t block;
-            std::memcpy(&block, text + i, 8);
-            if (!block_needs_look(block)) {
-                std::memcpy(out, &block, 8);
-                out += 8;
-                i += 8;
-                continue;
+    std::size_t i = 0;
+    for (;;) {
+        // Eight plain bytes at a time; the last few of a value as one short
+        // block (the bytes past its end count as plain), so that most values
+        // never go byte by byte.
+        while (i < size) {
+            const std::size_t left = size - i;
+            std::uint64_t block = 0x2020202020202020ULL;
+            std::memcpy(&block, text + i, left < 8 ? left : 8);
+            if (block_needs_look(block)) break;
+            if (left < 8) {
+                std::memcpy(out, text + i, left);
+                return out + left;
             }
+            std::memcpy(out, &block, 8);
+            out += 8;
+            i += 8;
         }
+        if (i >= size) return out;
+        // Byte by byte up to and including the byte that needs a look.
         unsigned char c = text[i];
-        if (!needs_escape(c)) {
+        while (!needs_escape(c)) {
             *out++ = static_cast<char>(c);
-            ++i;
-            continue;
+            c = text[++i];
         }
         if (c >= 0x80) {
             if (std::size_t sequence = utf8_sequence_length(text + i, size - i)) {
@@ -135,7 +142,6 @@ char *escape_into(char *out, std::string_view value) noexcept {
         }
         ++i;
     }
-    return out;
 }
 
 std::string escaped(std::string_view value) {

@@ -1,5 +1,6 @@
 #include "reqhandlers/profile_answer.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <vector>
@@ -38,23 +39,26 @@ void echo_names(std::span<const columns::SelectedColumn> named, std::span<const 
 // Writes every record that fits whole; returns how many were written.
 std::size_t write_records(answer::TextBuilder &body, std::span<const std::string_view> records,
                           std::span<const columns::SelectedColumn> columns) {
-    std::vector<std::string_view> values;
+    std::vector<ValueKey> key_texts;
+    std::vector<std::string_view> keys;
+    std::size_t needed_values = 0;  // the line is split no further than its last chosen column
+    key_texts.reserve(columns.size());
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        key_texts.emplace_back(j);
+        needed_values = std::max(needed_values, columns[j].column + 1);
+    }
+    for (const auto &key : key_texts) keys.push_back(key.view());
+
+    std::vector<std::string_view> values, chosen(columns.size());
     std::size_t listed = 0;
     for (const std::string_view record : records) {
-        data_file::split_values(record, values);
-        const auto mark = body.mark();
-        bool whole = body.open_element(answer::layout::kInlineObject);
-        for (std::size_t j = 0; whole && j < columns.size(); ++j) {
+        data_file::split_values(record, values, needed_values);
+        for (std::size_t j = 0; j < columns.size(); ++j) {
             const std::size_t column = columns[j].column;
             // A line shorter than the header has empty values for the missing columns.
-            const std::string_view value = column < values.size() ? values[column] : std::string_view{};
-            whole = body.member(ValueKey(j).view(), value);
+            chosen[j] = column < values.size() ? values[column] : std::string_view{};
         }
-        if (!whole) {
-            body.rewind(mark);
-            break;
-        }
-        body.close();
+        if (!body.object_element(answer::layout::kInlineObject, keys, chosen)) break;
         ++listed;
     }
     return listed;

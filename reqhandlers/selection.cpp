@@ -108,8 +108,10 @@ Selection load(const std::string &path, std::string_view section_name, const Mes
     }
     const cJSON *list = cJSON_GetObjectItemCaseSensitive(section_node, "ObisCodeList");
     selection.entries.resize(static_cast<std::size_t>(count));
-    for (int index = 0; index < count; ++index) {
-        const cJSON *item = cJSON_IsArray(list) ? cJSON_GetArrayItem(list, index) : nullptr;
+    // The list's items are walked in order (a lookup by index would walk the
+    // list from its start every time).
+    const cJSON *item = cJSON_IsArray(list) ? list->child : nullptr;
+    for (int index = 0; index < count; ++index, item = item ? item->next : nullptr) {
         Entry &entry = selection.entries[static_cast<std::size_t>(index)];
         if (const char *obis = text_of(item, "obis")) entry.obis = obis;
         else std::printf("ObisCodeList(): failed to get Item obis for idx : %d\n", index);

@@ -1,5 +1,6 @@
 #include "reqhandlers/text_builder.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 using namespace std::string_view_literals;
@@ -28,16 +29,8 @@ bool TextBuilder::refuse() noexcept {
     return false;
 }
 
-std::string_view TextBuilder::separator() const noexcept {
-    const Frame &top = frames_[depth_ - 1];
-    return top.count > 0 ? top.layout->separator : std::string_view{};
-}
 
 
-bool TextBuilder::fits_escaped(std::size_t fixed, std::string_view value) const noexcept {
-    // Most values fit even at their worst: one pass then; near the end, measure.
-    return fits(fixed + max_escaped_length(value.size())) || fits(fixed + escaped_length(value));
-}
 
 namespace {
 // Writes through a local pointer: the compiler then need not assume that each
@@ -114,6 +107,44 @@ bool TextBuilder::element(long long number) {
 }
 
 bool TextBuilder::open_element(const Layout &layout) { return push(layout, 0, {}); }
+
+bool TextBuilder::object_element(const Layout &layout, std::span<const std::string_view> keys,
+                                 std::span<const std::string_view> values) {
+    const std::string_view sep = separator();
+    const std::size_t count = std::min(keys.size(), values.size());
+    // Everything but the values, then the values at their worst and, if that
+    // is too much, as they really escape.
+    std::size_t fixed = sep.size() + layout.open.size() + layout.close.size();
+    if (count > 0) fixed += layout.after_last.size() + (count - 1) * layout.separator.size();
+    std::size_t worst = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        fixed += keys[i].size() + 5;  // "KEY":"..."
+        worst += max_escaped_length(values[i].size());
+    }
+    if (!fits(fixed + worst)) {
+        std::size_t exact = 0;
+        for (std::size_t i = 0; i < count; ++i) exact += escaped_length(values[i]);
+        if (!fits(fixed + exact)) return refuse();
+    }
+    char *out = copy_to(buffer_.data() + length_, sep);
+    out = copy_to(out, layout.open);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) out = copy_to(out, layout.separator);
+        *out++ = '"';
+        out = copy_to(out, keys[i]);
+        *out++ = '"';
+        *out++ = ':';
+        *out++ = '"';
+        out = escape_into(out, values[i]);
+        *out++ = '"';
+    }
+    if (count > 0) out = copy_to(out, layout.after_last);
+    out = copy_to(out, layout.close);
+    *out = '\0';
+    length_ = static_cast<std::size_t>(out - buffer_.data());
+    ++frames_[depth_ - 1].count;
+    return true;
+}
 
 void TextBuilder::close() {
     if (depth_ <= 1) return;  // the outer object closes in finish()

@@ -17,6 +17,8 @@
 #include <span>
 #include <string_view>
 
+#include "reqhandlers/json_escape.hpp"
+
 namespace dcu::answer {
 
 struct Layout {
@@ -54,6 +56,11 @@ public:
     bool element(std::string_view value);
     bool element(long long number);
     bool open_element(const Layout &layout);
+    // An element that is an object of string members ("KEY":"value", keys[i]
+    // with values[i]), in the given object layout, written whole or not at all.
+    // The same text as open_element, member by member and close, in one go.
+    bool object_element(const Layout &layout, std::span<const std::string_view> keys,
+                        std::span<const std::string_view> values);
 
     // Closes the innermost open container.
     void close();
@@ -100,14 +107,20 @@ private:
 
     bool fits(std::size_t bytes) const noexcept { return length_ + bytes + reserved_ <= capacity_; }
     bool refuse() noexcept;
-    std::string_view separator() const noexcept;
+    std::string_view separator() const noexcept {
+        const Frame &top = frames_[depth_ - 1];
+        return top.count > 0 ? top.layout->separator : std::string_view{};
+    }
     // The pieces put are a few bytes long: a plain loop beats a call to memcpy.
     void put(std::string_view bytes) noexcept {
         char *out = buffer_.data() + length_;
         for (char c : bytes) *out++ = c;
         length_ += bytes.size();
     }
-    bool fits_escaped(std::size_t fixed, std::string_view value) const noexcept;
+    // Most values fit even at their worst: one pass then; near the end, measure.
+    bool fits_escaped(std::size_t fixed, std::string_view value) const noexcept {
+        return fits(fixed + max_escaped_length(value.size())) || fits(fixed + escaped_length(value));
+    }
     bool push(const Layout &layout, std::size_t lead_bytes, std::string_view key);
     static std::size_t closing_room(const Layout &layout) noexcept {
         return layout.after_last.size() + layout.close.size();

@@ -3,6 +3,7 @@
 // inside the buffer and is still strict JSON).
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -95,6 +96,42 @@ TEST(JsonEscape, OrdinaryValuesStayAndTheRestIsEscaped) {
         EXPECT_EQ(dcu::answer::escaped(c.value), c.escaped);
         EXPECT_EQ(dcu::answer::escaped_length(c.value), c.escaped.size());
         EXPECT_EQ(dcu::test::strict_json_error("\"" + c.escaped + "\""), "");
+    }
+}
+
+// The escaper works on blocks of eight bytes: every length and every place of
+// a byte that needs escaping agrees with a plain byte-by-byte reference.
+std::string reference_escape(const std::string &value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c == '"') out += "\\\"";
+        else if (c == '\\') out += "\\\\";
+        else if (c == '\n') out += "\\n";
+        else if (c == 0x01) out += "\\u0001";
+        else if (c == 0xC3 && i + 1 < value.size() && static_cast<unsigned char>(value[i + 1]) == 0xA9) out += value.substr(i++, 2);
+        else if (c >= 0x80) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u00%02x", c);
+            out += hex;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+TEST(JsonEscape, EveryLengthAndPlaceAgreesWithAByteByByteReference) {
+    const std::string specials[] = {"\"", "\\", "\n", "\x01", "\xc3\xa9", "\xff"};
+    for (std::size_t length = 0; length <= 24; ++length) {
+        const std::string plain(length, 'a');
+        EXPECT_EQ(dcu::answer::escaped(plain), plain);
+        for (std::size_t at = 0; at < length; ++at) {
+            for (const auto &special : specials) {
+                std::string value = plain;
+                value.replace(at, 1, special);
+                EXPECT_EQ(dcu::answer::escaped(value), reference_escape(value)) << length << " " << at;
+                EXPECT_EQ(dcu::answer::escaped_length(value), reference_escape(value).size());
+            }
+        }
     }
 }
 
