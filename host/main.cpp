@@ -1,33 +1,46 @@
 // dcuhost: the reference host communication process. It links the
 // request-handler library, connects the store with redis_init, and answers
-// requests from its command line or, one per line, from standard input, as a
-// head-end session would send them. Answers go to standard output; the
-// library's progress lines (which it prints on standard output) and the log
-// go to standard error.
+// requests in one of three modes:
+//   - one request from its command line;
+//   - --stdin: one request per input line, words or a machine request (JSON);
+//   - --mqtt: machine requests from the unit's broker topic, answers published
+//     on its answer topic, until SIGINT or SIGTERM.
+// Answers go to standard output (or the broker); the library's progress lines
+// (which it prints on standard output) and the log go to standard error.
 #include <hiredis/hiredis.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/paths.hpp"
 #include "common/unique_fd.hpp"
+#include "host/broker_settings.hpp"
 #include "host/host_services.hpp"
+#include "host/machine_request.hpp"
+#include "host/mqtt_link.hpp"
 #include "host/requests.hpp"
+#include "host/stop_signals.hpp"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
+enum class Mode { one_request, from_stdin, mqtt };
+
 struct Options {
     std::string store_host{dcu::paths::kStoreAddress};
     std::uint16_t store_port = dcu::paths::store_port();
-    bool from_stdin = false;
+    Mode mode = Mode::one_request;
+    dcu::host::BrokerOverrides broker;
+    bool broker_options = false;  // any of them given
     std::string timings_path;
     std::vector<std::string> words;
 };
@@ -55,18 +68,6 @@ public:
 private:
     dcu::UniqueFile file_;
 };
-
-bool parse_store(std::string_view text, Options *options) {
-    const auto colon = text.rfind(':');
-    if (colon == std::string_view::npos || colon == 0) return false;
-    unsigned port = 0;
-    const char *begin = text.data() + colon + 1, *end = text.data() + text.size();
-    auto [stop, ec] = std::from_chars(begin, end, port);
-    if (ec != std::errc{} || stop != end || port == 0 || port > 65535) return false;
-    options->store_host.assign(text.substr(0, colon));
-    options->store_port = static_cast<std::uint16_t>(port);
-    return true;
-}
 
 // Splits a request line at blanks; double quotes keep blanks inside one word.
 std::vector<std::string> split_line(const std::string &line) {
@@ -109,45 +110,147 @@ void answer(const dcu::host::ParsedRequest &request, Timings &timings) {
     if (timings.wanted()) timings.record(request.spec->word, took);
 }
 
+// A machine request goes through the same table as the words; one that
+// can't be answered gets the failure answer, through the same outlet.
+std::optional<dcu::host::RequestFailure> answer_machine_request(std::string_view text, Timings &timings) {
+    auto machine = dcu::host::parse_machine_request(text);
+    if (machine.request) {
+        answer(*machine.request, timings);
+        return std::nullopt;
+    }
+    send_msg(dcu::host::failure_answer(machine.failure).c_str());
+    return std::move(machine.failure);
+}
+
+bool is_machine_request(const std::string &line) {
+    const auto first = line.find_first_not_of(" \t\r");
+    return first != std::string::npos && line[first] == '{';
+}
+
+// Every input line a request; returns whether all of them were good ones.
+bool answer_stdin(Timings &timings) {
+    bool all_valid = true;
+    for (std::string line; std::getline(std::cin, line);) {
+        if (is_machine_request(line)) {
+            if (auto failure = answer_machine_request(line, timings)) {
+                std::fprintf(stderr, "dcuhost: %s\n", failure->reason.c_str());
+                all_valid = false;
+            }
+            continue;
+        }
+        auto words = split_line(line);
+        if (words.empty() || words[0].starts_with("#")) continue;
+        if (auto request = parse(words)) answer(*request, timings);
+        else all_valid = false;
+    }
+    return all_valid;
+}
+
+// Serves the broker until SIGINT or SIGTERM. Settings that can't be used
+// are a usage error; nothing is connected then.
+int serve_broker(const Options &options, Timings &timings) {
+    std::string error;
+    const auto settings = dcu::host::broker_settings(options.broker, &error);
+    if (!settings) {
+        std::fprintf(stderr, "dcuhost: %s\n", error.c_str());
+        return kUsageError;
+    }
+    // A broker that drops the connection must not kill the process by SIGPIPE.
+    ::signal(SIGPIPE, SIG_IGN);
+    const dcu::host::StopSignals stop;
+    dcu::host::MqttLink link(*settings, [&timings](std::string_view payload) {
+        if (auto failure = answer_machine_request(payload, timings))
+            dbg_log(0, "%-20s : Bad request (SEQ_NUM \"%s\"): %s\n", "serve_broker()", failure->seq_num.c_str(),
+                    failure->reason.c_str());
+    });
+    dcu::host::set_answer_sink([&link](std::string_view text) { return link.publish(text); });
+    link.run(stop);
+    dcu::host::set_answer_sink(nullptr);
+    return 0;
+}
+
+// Reads the options; an exit status when the process is to end at once.
+std::optional<int> parse_options(int argc, char **argv, Options *options) {
+    auto usage_error = [](const std::string &message) {
+        std::fprintf(stderr, "dcuhost: %s\n%s", message.c_str(), dcu::host::usage_text().c_str());
+        return kUsageError;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg(argv[i]);
+        // The value of an option that takes one.
+        auto value = [&]() -> std::optional<std::string> {
+            if (i + 1 >= argc) return std::nullopt;
+            return std::string(argv[++i]);
+        };
+        auto broker_text = [&](std::optional<std::string> *setting, const char *meaning) -> std::optional<int> {
+            auto text = value();
+            if (!text) return usage_error(std::string(arg) + " needs " + meaning);
+            *setting = std::move(text);
+            options->broker_options = true;
+            return std::nullopt;
+        };
+        std::optional<int> outcome;
+        if (!options->words.empty()) {
+            options->words.emplace_back(arg);
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(dcu::host::usage_text().c_str(), stdout);
+            return 0;
+        } else if (arg == "--stdin" || arg == "--mqtt") {
+            const Mode mode = arg == "--stdin" ? Mode::from_stdin : Mode::mqtt;
+            if (options->mode != Mode::one_request && options->mode != mode)
+                return usage_error("--stdin and --mqtt exclude each other");
+            options->mode = mode;
+        } else if (arg == "--timings") {
+            auto path = value();
+            if (!path) return usage_error("--timings needs FILE");
+            options->timings_path = std::move(*path);
+        } else if (arg == "--store") {
+            auto address = value();
+            auto parsed = address ? dcu::host::parse_host_port(*address) : std::nullopt;
+            if (!parsed) return usage_error("--store needs HOST:PORT");
+            std::tie(options->store_host, options->store_port) = std::move(*parsed);
+        } else if (arg == "--broker") {
+            auto address = value();
+            auto parsed = address ? dcu::host::parse_host_port(*address) : std::nullopt;
+            if (!parsed) return usage_error("--broker needs HOST:PORT");
+            options->broker.host = std::move(parsed->first);
+            options->broker.port = parsed->second;
+            options->broker_options = true;
+        } else if (arg == "--mqtt-user") {
+            outcome = broker_text(&options->broker.user, "NAME");
+        } else if (arg == "--mqtt-password") {
+            outcome = broker_text(&options->broker.password, "TEXT");
+        } else if (arg == "--sub-topic") {
+            outcome = broker_text(&options->broker.sub_topic, "TOPIC");
+        } else if (arg == "--pub-topic") {
+            outcome = broker_text(&options->broker.pub_topic, "TOPIC");
+        } else if (arg == "--mqtt-client-id") {
+            outcome = broker_text(&options->broker.client_id, "ID");
+        } else if (arg.starts_with("--")) {
+            return usage_error("unknown option " + std::string(arg));
+        } else {
+            options->words.emplace_back(arg);
+        }
+        if (outcome) return outcome;
+    }
+    if ((options->mode == Mode::one_request) == options->words.empty()) {
+        std::fputs(dcu::host::usage_text().c_str(), stderr);
+        return kUsageError;
+    }
+    if (options->broker_options && options->mode != Mode::mqtt)
+        return usage_error("the broker options go with --mqtt");
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     Options options;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg(argv[i]);
-        if (!options.words.empty()) {
-            options.words.emplace_back(arg);
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(dcu::host::usage_text().c_str(), stdout);
-            return 0;
-        } else if (arg == "--stdin") {
-            options.from_stdin = true;
-        } else if (arg == "--timings") {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "dcuhost: --timings needs FILE\n%s", dcu::host::usage_text().c_str());
-                return kUsageError;
-            }
-            options.timings_path = argv[++i];
-        } else if (arg == "--store") {
-            if (i + 1 >= argc || !parse_store(argv[++i], &options)) {
-                std::fprintf(stderr, "dcuhost: --store needs HOST:PORT\n%s", dcu::host::usage_text().c_str());
-                return kUsageError;
-            }
-        } else if (arg.starts_with("--")) {
-            std::fprintf(stderr, "dcuhost: unknown option %s\n%s", argv[i], dcu::host::usage_text().c_str());
-            return kUsageError;
-        } else {
-            options.words.emplace_back(arg);
-        }
-    }
-    if (options.from_stdin == !options.words.empty()) {
-        std::fputs(dcu::host::usage_text().c_str(), stderr);
-        return kUsageError;
-    }
+    if (auto exit_status = parse_options(argc, argv, &options)) return *exit_status;
 
     // A request on the command line is checked before anything else happens.
     std::optional<dcu::host::ParsedRequest> single;
-    if (!options.from_stdin) {
+    if (options.mode == Mode::one_request) {
         single = parse(options.words);
         if (!single) {
             std::fputs(dcu::host::usage_text().c_str(), stderr);
@@ -174,20 +277,20 @@ int main(int argc, char **argv) {
                      options.store_port);
 
     Timings timings(options.timings_path);
-    bool all_valid = true;
-    if (options.from_stdin) {
-        for (std::string line; std::getline(std::cin, line);) {
-            auto words = split_line(line);
-            if (words.empty() || words[0].starts_with("#")) continue;
-            if (auto request = parse(words)) answer(*request, timings);
-            else all_valid = false;
+    int exit_status = 0;
+    try {
+        switch (options.mode) {
+        case Mode::one_request: answer(*single, timings); break;
+        case Mode::from_stdin: exit_status = answer_stdin(timings) ? 0 : kUsageError; break;
+        case Mode::mqtt: exit_status = serve_broker(options, timings); break;
         }
-    } else {
-        answer(*single, timings);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "dcuhost: %s\n", error.what());
+        exit_status = 1;
     }
 
     if (p_redis_handler != nullptr) redisFree(p_redis_handler);
     p_redis_handler = nullptr;
     ::close(answer_fd);
-    return all_valid ? 0 : kUsageError;
+    return exit_status;
 }

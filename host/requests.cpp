@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/paths.hpp"
+#include "host/machine_request.hpp"
 
 namespace dcu::host {
 
@@ -196,14 +197,24 @@ std::string usage_text() {
     std::string text =
         "usage: dcuhost [--store HOST:PORT] REQUEST ARGS...\n"
         "       dcuhost [--store HOST:PORT] --stdin     (one request per input line)\n"
-        "Answers go to standard output; the library's progress lines to standard error.\n"
+        "       dcuhost [--store HOST:PORT] --mqtt [BROKER OPTIONS]\n"
+        "Answers go to standard output, with --mqtt to the broker; the library's\n"
+        "progress lines and the log to standard error.\n"
+        "An input line or a broker message may be a machine request: one JSON object\n"
+        "whose TYPE is the request's [TYPE] below, with SEQ_NUM and the arguments as\n"
+        "members, e.g. {\"TYPE\":\"GET_METER_SER_LIST\",\"SEQ_NUM\":\"1\"}.\n"
+        "--mqtt reads the broker settings from the store's MQTT_INFO; these replace them:\n"
+        "  --broker HOST:PORT  --mqtt-user NAME  --mqtt-password TEXT\n"
+        "  --sub-topic TOPIC (CmdSubTopic)  --pub-topic TOPIC (PubTopic)  --mqtt-client-id ID\n"
         "Requests:\n";
     for (const auto &spec : request_table()) {
         std::string line = "  " + std::string(spec.word);
         for (const auto &arg : spec.args) line += " " + std::string(arg.member);
         if (line.size() < 44) line.resize(44, ' ');
         else line += "  ";
-        text += line + std::string(spec.summary) + "\n";
+        text += line + std::string(spec.summary);
+        if (const auto type = machine_type(spec); !type.empty()) text += " [" + std::string(type) + "]";
+        text += "\n";
     }
     return text;
 }

@@ -5,8 +5,9 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
-  libhiredis-dev libcjson-dev
+  libhiredis-dev libcjson-dev libmosquitto-dev
   redis-server redis-tools
+  mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat valgrind python3
 )

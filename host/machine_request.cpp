@@ -1,0 +1,135 @@
+#include "host/machine_request.hpp"
+
+#include <cjson/cJSON.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "reqhandlers/json_escape.hpp"
+
+namespace dcu::host {
+
+namespace {
+
+// Requests whose answer TYPE does not name them alone, keyed by word. An
+// empty TYPE keeps a request away from machines.
+struct TypeOverride {
+    std::string_view word;
+    std::string_view type;
+};
+constexpr TypeOverride kTypeOverrides[] = {
+    {"content dp", "GET_DP_FILE_CONTENT"},  // answered as GET_BILL_FILE_CONTENT, like "content bill"
+    {"event-verbose", "OD_EVENT_DETAIL"},   // answered as OD_EVENT, like "event"
+    {"event-dump", "OD_EVENT_DUMP"},        // no answer
+    {"ls-range", "OD_LS_RANGE"},            // no answer
+    {"selection", ""},                      // the host's own
+};
+
+constexpr std::string_view kUnknownType = "UNKNOWN";
+constexpr std::string_view kSeqMember = "SEQ_NUM";
+
+struct JsonFree {
+    void operator()(cJSON *json) const noexcept { cJSON_Delete(json); }
+};
+using UniqueJson = std::unique_ptr<cJSON, JsonFree>;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// One JSON object and nothing after it but blanks. A raw NUL byte is never
+// part of a JSON text: refused rather than cutting a value short.
+UniqueJson parse_object(std::string_view text) {
+    if (text.find('\0') != std::string_view::npos) return nullptr;
+    const char *end = nullptr;
+    UniqueJson json(cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false));
+    if (!json || !cJSON_IsObject(json.get())) return nullptr;
+    for (const char *rest = end; rest < text.data() + text.size(); ++rest)
+        if (!is_blank(*rest)) return nullptr;
+    return json;
+}
+
+// The text of an argument member as the command line would give it: a
+// string as it is; for the numeric kinds, a number as its shortest decimal
+// form (integers come out as plain digits, anything else is then refused by
+// the argument check). Nothing, with *error, when the member has no such text.
+std::optional<std::string> member_text(const cJSON &object, const ArgSpec &spec, std::string *error) {
+    const cJSON *member = cJSON_GetObjectItemCaseSensitive(&object, std::string(spec.member).c_str());
+    const std::string name(spec.member);
+    if (member == nullptr) {
+        *error = name + " missing";
+        return std::nullopt;
+    }
+    if (cJSON_IsString(member)) return std::string(member->valuestring);
+    const bool numeric = spec.kind == ArgKind::seq_num || spec.kind == ArgKind::u8 || spec.kind == ArgKind::u16;
+    if (numeric && cJSON_IsNumber(member)) {
+        char digits[32];
+        std::snprintf(digits, sizeof digits, "%.17g", member->valuedouble);
+        return std::string(digits);
+    }
+    *error = name + (numeric ? " must be a string or a whole number" : " must be a string");
+    return std::nullopt;
+}
+
+// The sequence number to echo when the request fails: the one sent, when it
+// is one.
+std::string readable_seq_num(const cJSON &object) {
+    const ArgSpec spec{kSeqMember, ArgKind::seq_num};
+    std::string error;
+    const auto text = member_text(object, spec, &error);
+    Arg arg;
+    if (!text || !convert_arg(spec, *text, &arg, &error)) return {};
+    return std::to_string(arg.number);
+}
+
+MachineRequest refused(std::string type, std::string seq_num, std::string reason) {
+    return {std::nullopt, {std::move(type), std::move(seq_num), std::move(reason)}};
+}
+
+}  // namespace
+
+std::string_view machine_type(const RequestSpec &spec) {
+    for (const auto &entry : kTypeOverrides)
+        if (entry.word == spec.word) return entry.type;
+    return spec.answer_type;
+}
+
+const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table) {
+    if (type.empty()) return nullptr;
+    for (const auto &spec : table)
+        if (machine_type(spec) == type) return &spec;
+    return nullptr;
+}
+
+MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table) {
+    const UniqueJson json = parse_object(text);
+    if (!json) return refused(std::string(kUnknownType), {}, "not a JSON object");
+
+    const std::string seq_num = readable_seq_num(*json);
+    const cJSON *type = cJSON_GetObjectItemCaseSensitive(json.get(), "TYPE");
+    if (type == nullptr) return refused(std::string(kUnknownType), seq_num, "TYPE missing");
+    if (!cJSON_IsString(type)) return refused(std::string(kUnknownType), seq_num, "TYPE must be a string");
+    const std::string type_text(type->valuestring);
+
+    const RequestSpec *spec = find_machine_request(type_text, table);
+    if (spec == nullptr) return refused(type_text, seq_num, "unknown TYPE");
+
+    ParsedRequest parsed{spec, {}};
+    for (const auto &arg_spec : spec->args) {
+        std::string error;
+        const auto value = member_text(*json, arg_spec, &error);
+        Arg arg;
+        if (!value || !convert_arg(arg_spec, *value, &arg, &error)) return refused(type_text, seq_num, error);
+        parsed.args.push_back(std::move(arg));
+    }
+    return {std::move(parsed), {}};
+}
+
+MachineRequest parse_machine_request(std::string_view text) { return parse_machine_request(text, request_table()); }
+
+std::string failure_answer(const RequestFailure &failure) {
+    using answer::escaped;
+    return "{\n\"TYPE\":\"" + escaped(failure.type) + "\",\n\"SEQ_NUM\":\"" + escaped(failure.seq_num) +
+           "\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"" +
+           escaped(failure.reason) + "\"\n}\n}\n";
+}
+
+}  // namespace dcu::host

@@ -1,0 +1,50 @@
+// Requests as head-end machines send them: one JSON object per request,
+//
+//   {"TYPE":"OD_BILLING","SEQ_NUM":"7","MET_SERNUM":"SN01"}
+//
+// whose TYPE names the request by the TYPE of its answer and whose members
+// carry the arguments under the names of the request table. They go through
+// the same table, and the same argument checks, as the command-line words.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "host/requests.hpp"
+
+namespace dcu::host {
+
+// The TYPE a machine names a request with: the TYPE of its answer, or, where
+// that is shared with another request or there is no answer, a TYPE of its
+// own. Empty for the host's own requests, which machines can't send.
+std::string_view machine_type(const RequestSpec &spec);
+
+// The row of the table that a machine TYPE names, if any.
+const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table);
+
+// Why a machine request can't be answered, and what of it could be read.
+struct RequestFailure {
+    std::string type;     // the TYPE sent when it was a string, else "UNKNOWN"
+    std::string seq_num;  // the sequence number when one could be read, else empty
+    std::string reason;   // short, for the answer's REASON member
+};
+
+struct MachineRequest {
+    std::optional<ParsedRequest> request;  // set when the request can be answered
+    RequestFailure failure;                // otherwise, why not
+};
+
+// Reads one request: the whole text must be one JSON object. TYPE is a
+// string; SEQ_NUM and the numeric arguments are strings of decimal digits
+// or JSON integers; the other arguments are strings, time stamps as
+// "YYYY-MM-DD HH:MM". Members the request does not take are ignored.
+MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table);
+MachineRequest parse_machine_request(std::string_view text);
+
+// The answer to a request that can't be answered: the envelope of the
+// library's answers with CMD_STATUS "FAILURE" and the reason as DATA.
+std::string failure_answer(const RequestFailure &failure);
+
+}  // namespace dcu::host
