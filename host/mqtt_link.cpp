@@ -48,6 +48,9 @@ MqttLink::MqttLink(BrokerSettings settings, RequestHandler on_request)
         mosquitto_lib_cleanup();
         throw std::runtime_error("cannot make an MQTT client: " + std::string(std::strerror(errno)));
     }
+    // An answer goes out as soon as it is made, not held back to be joined
+    // with the next one (the head-end waits for it).
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     if (!settings_.user.empty())
         mosquitto_username_pw_set(client_, settings_.user.c_str(),
                                   settings_.password.empty() ? nullptr : settings_.password.c_str());

@@ -1,0 +1,223 @@
+// Machine requests in-process: every row of the request table reachable by
+// a TYPE of its own, the JSON forms of each kind of argument, and the
+// failure answer of every kind of bad request.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/machine_request.hpp"
+#include "tests/support/strict_json.hpp"
+
+namespace {
+
+using dcu::host::ArgKind;
+using dcu::host::Args;
+using dcu::host::machine_type;
+using dcu::host::parse_machine_request;
+using dcu::host::RequestSpec;
+
+// A JSON text from members given as ready JSON values.
+std::string object_of(const std::vector<std::pair<std::string, std::string>> &members) {
+    std::string text = "{";
+    for (const auto &[name, value] : members) text += (text.size() > 1 ? "," : "") + ("\"" + name + "\":" + value);
+    return text + "}";
+}
+
+std::string sample_value(ArgKind kind) {
+    switch (kind) {
+    case ArgKind::seq_num: return "41";
+    case ArgKind::u8: return "\"7\"";
+    case ArgKind::u16: return "2024";
+    case ArgKind::text: return "\"some text\"";
+    case ArgKind::time_stamp: return "\"2024-03-05 10:30\"";
+    }
+    return "null";
+}
+
+TEST(MachineTypes, EveryRequestOfTheTableHasOneOfItsOwn) {
+    std::set<std::string_view> seen;
+    for (const auto &spec : dcu::host::request_table()) {
+        const auto type = machine_type(spec);
+        if (spec.word == "selection") {
+            EXPECT_EQ(type, "") << "the host's own request is not for machines";
+            continue;
+        }
+        EXPECT_NE(type, "") << spec.word << " can't be sent by a machine";
+        EXPECT_TRUE(seen.insert(type).second) << spec.word << " shares the TYPE " << type;
+        EXPECT_EQ(dcu::host::find_machine_request(type, dcu::host::request_table()), &spec);
+    }
+}
+
+TEST(MachineTypes, SharedAndMissingAnswerTypesAreReplaced) {
+    const auto call = [](const Args &) { return 0; };
+    const RequestSpec rows[] = {
+        {"content dp", "GET_BILL_FILE_CONTENT", {}, call, ""}, {"event-verbose", "OD_EVENT", {}, call, ""},
+        {"event-dump", "", {}, call, ""},                      {"ls-range", "", {}, call, ""},
+        {"content bill", "GET_BILL_FILE_CONTENT", {}, call, ""},
+    };
+    const char *expected[] = {"GET_DP_FILE_CONTENT", "OD_EVENT_DETAIL", "OD_EVENT_DUMP", "OD_LS_RANGE",
+                              "GET_BILL_FILE_CONTENT"};
+    for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(machine_type(rows[i]), expected[i]) << rows[i].word;
+}
+
+// Every row takes its arguments from the members named in the table, and
+// says which one is missing.
+TEST(MachineRequests, EveryRowTakesItsArgumentsByMemberName) {
+    for (const auto &spec : dcu::host::request_table()) {
+        const std::string type(machine_type(spec));
+        if (type.empty()) continue;
+        std::vector<std::pair<std::string, std::string>> members{{"TYPE", "\"" + type + "\""}};
+        for (const auto &arg : spec.args) members.emplace_back(arg.member, sample_value(arg.kind));
+
+        const auto good = parse_machine_request(object_of(members));
+        ASSERT_TRUE(good.request) << type << ": " << good.failure.reason;
+        EXPECT_EQ(good.request->spec, &spec);
+        ASSERT_EQ(good.request->args.size(), spec.args.size());
+        EXPECT_EQ(good.request->args[0].number, 41);
+
+        for (std::size_t drop = 1; drop < members.size(); ++drop) {
+            auto fewer = members;
+            fewer.erase(fewer.begin() + static_cast<std::ptrdiff_t>(drop));
+            const auto refused = parse_machine_request(object_of(fewer));
+            ASSERT_FALSE(refused.request);
+            EXPECT_EQ(refused.failure.type, type);
+            EXPECT_EQ(refused.failure.seq_num, members[drop].first == "SEQ_NUM" ? "" : "41");
+            EXPECT_EQ(refused.failure.reason, members[drop].first + " missing");
+        }
+    }
+}
+
+// A table of the test's own with every kind of argument.
+int no_call(const Args &) { return 0; }
+const std::vector<RequestSpec> &kinds_table() {
+    static const std::vector<RequestSpec> table = {
+        {"every kind",
+         "EVERY_KIND",
+         {{"SEQ_NUM", ArgKind::seq_num},
+          {"NAME", ArgKind::text},
+          {"SMALL", ArgKind::u8},
+          {"WIDE", ArgKind::u16},
+          {"FROM", ArgKind::time_stamp}},
+         no_call,
+         ""},
+        {"content dp", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
+        {"other", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
+    };
+    return table;
+}
+
+TEST(MachineRequests, ArgumentsComeAsStringsOrIntegers) {
+    struct Case {
+        std::string text;
+        long long seq, small, wide;
+        std::string name;
+    };
+    const Case cases[] = {
+        {R"({"TYPE":"EVERY_KIND","SEQ_NUM":"12","NAME":"SN 01","SMALL":"255","WIDE":"65535","FROM":"2024-03-05 10:30"})",
+         12, 255, 65535, "SN 01"},
+        {R"({"WIDE":1e3,"SMALL":0,"SEQ_NUM":-3,"FROM":"2024-03-05 10:30","NAME":"","TYPE":"EVERY_KIND"})", -3, 0,
+         1000, ""},
+        {" \n{\"TYPE\":\"EVERY_KIND\",\"SEQ_NUM\":\"-2147483648\",\"NAME\":\"a\\\"b\\u00e9\",\"SMALL\":\"007\","
+         "\"WIDE\":2024,\"FROM\":\"2024-03-05 10:30\",\"EXTRA\":[1,{}]}\r\n",
+         -2147483648LL, 7, 2024, "a\"b\xc3\xa9"},
+    };
+    for (const auto &c : cases) {
+        const auto parsed = parse_machine_request(c.text, kinds_table());
+        ASSERT_TRUE(parsed.request) << c.text << ": " << parsed.failure.reason;
+        const Args &args = parsed.request->args;
+        EXPECT_EQ(args[0].number, c.seq) << c.text;
+        EXPECT_EQ(args[1].text, c.name) << c.text;
+        EXPECT_EQ(args[2].number, c.small) << c.text;
+        EXPECT_EQ(args[3].number, c.wide) << c.text;
+        EXPECT_EQ(args[4].stamp.day, 5);
+        EXPECT_EQ(args[4].stamp.month, 3);
+        EXPECT_EQ(args[4].stamp.year, 2024);
+        EXPECT_EQ(args[4].stamp.hour, 10);
+        EXPECT_EQ(args[4].stamp.minute, 30);
+    }
+    // A TYPE of its own for a row whose answer TYPE is shared.
+    EXPECT_EQ(parse_machine_request(R"({"TYPE":"SHARED","SEQ_NUM":1})", kinds_table()).request->spec->word, "other");
+    EXPECT_EQ(parse_machine_request(R"({"TYPE":"GET_DP_FILE_CONTENT","SEQ_NUM":1})", kinds_table()).request->spec->word,
+              "content dp");
+}
+
+TEST(MachineRequests, BadRequestsSayWhatIsWrongAndEchoWhatCouldBeRead) {
+    struct Case {
+        std::string text;
+        std::string type, seq_num, reason;
+    };
+    const std::string good_rest = R"("NAME":"n","SMALL":1,"WIDE":2,"FROM":"2024-03-05 10:30")";
+    auto every_kind = [&](const std::string &members) {
+        return "{\"TYPE\":\"EVERY_KIND\"," + members + "}";
+    };
+    const Case cases[] = {
+        // Not one JSON object.
+        {"", "UNKNOWN", "", "not a JSON object"},
+        {"meters 1", "UNKNOWN", "", "not a JSON object"},
+        {"[{\"TYPE\":\"EVERY_KIND\"}]", "UNKNOWN", "", "not a JSON object"},
+        {"\"TYPE\"", "UNKNOWN", "", "not a JSON object"},
+        {every_kind("\"SEQ_NUM\":1," + good_rest) + " {}", "UNKNOWN", "", "not a JSON object"},
+        {"{\"TYPE\":\"EVERY_KIND\",\"SEQ_NUM\":\"1\"", "UNKNOWN", "", "not a JSON object"},
+        {std::string("{\"TYPE\":\"EVERY_KIND\",\"SEQ_NUM\":\"1") + '\0' + "\"}", "UNKNOWN", "", "not a JSON object"},
+        // TYPE.
+        {R"({"SEQ_NUM":"5"})", "UNKNOWN", "5", "TYPE missing"},
+        {R"({"TYPE":7,"SEQ_NUM":5})", "UNKNOWN", "5", "TYPE must be a string"},
+        {R"({"TYPE":"every_kind","SEQ_NUM":"6"})", "every_kind", "6", "unknown TYPE"},
+        {R"({"TYPE":"","SEQ_NUM":"6"})", "", "6", "unknown TYPE"},
+        // SEQ_NUM.
+        {every_kind(good_rest), "EVERY_KIND", "", "SEQ_NUM missing"},
+        {every_kind("\"SEQ_NUM\":\"12a\"," + good_rest), "EVERY_KIND", "",
+         "SEQ_NUM must be a whole number from -2147483648 to 2147483647, not \"12a\""},
+        {every_kind("\"SEQ_NUM\":1.5," + good_rest), "EVERY_KIND", "",
+         "SEQ_NUM must be a whole number from -2147483648 to 2147483647, not \"1.5\""},
+        {every_kind("\"SEQ_NUM\":2147483648," + good_rest), "EVERY_KIND", "",
+         "SEQ_NUM must be a whole number from -2147483648 to 2147483647, not \"2147483648\""},
+        {every_kind("\"SEQ_NUM\":true," + good_rest), "EVERY_KIND", "", "SEQ_NUM must be a string or a whole number"},
+        // The other arguments, each checked as on the command line.
+        {every_kind(R"("SEQ_NUM":9,"NAME":5,"SMALL":1,"WIDE":2,"FROM":"2024-03-05 10:30")"), "EVERY_KIND", "9",
+         "NAME must be a string"},
+        {every_kind(R"("SEQ_NUM":9,"NAME":null,"SMALL":1,"WIDE":2,"FROM":"2024-03-05 10:30")"), "EVERY_KIND", "9",
+         "NAME must be a string"},
+        {every_kind(R"("SEQ_NUM":9,"NAME":"n","SMALL":"256","WIDE":2,"FROM":"2024-03-05 10:30")"), "EVERY_KIND", "9",
+         "SMALL must be a whole number from 0 to 255, not \"256\""},
+        {every_kind(R"("SEQ_NUM":9,"NAME":"n","SMALL":1,"WIDE":-1,"FROM":"2024-03-05 10:30")"), "EVERY_KIND", "9",
+         "WIDE must be a whole number from 0 to 65535, not \"-1\""},
+        {every_kind(R"("SEQ_NUM":9,"NAME":"n","SMALL":1,"WIDE":[2],"FROM":"2024-03-05 10:30")"), "EVERY_KIND", "9",
+         "WIDE must be a string or a whole number"},
+        {every_kind(R"("SEQ_NUM":9,"NAME":"n","SMALL":1,"WIDE":2,"FROM":"2024-03-05")"), "EVERY_KIND", "9",
+         "FROM must be a time as YYYY-MM-DD HH:MM, not \"2024-03-05\""},
+        {every_kind(R"("SEQ_NUM":9,"NAME":"n","SMALL":1,"WIDE":2,"FROM":202403051030)"), "EVERY_KIND", "9",
+         "FROM must be a string"},
+    };
+    for (const auto &c : cases) {
+        const auto parsed = parse_machine_request(c.text, kinds_table());
+        EXPECT_FALSE(parsed.request) << c.text;
+        EXPECT_EQ(parsed.failure.type, c.type) << c.text;
+        EXPECT_EQ(parsed.failure.seq_num, c.seq_num) << c.text;
+        EXPECT_EQ(parsed.failure.reason, c.reason) << c.text;
+    }
+}
+
+TEST(FailureAnswer, HasTheEnvelopeOfTheAnswersAndEscapesWhatItEchoes) {
+    EXPECT_EQ(dcu::host::failure_answer({"OD_BILLING", "7", "MET_SERNUM missing"}),
+              "{\n\"TYPE\":\"OD_BILLING\",\n\"SEQ_NUM\":\"7\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
+              "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"MET_SERNUM missing\"\n}\n}\n");
+
+    // A TYPE with a quote, a backslash, control characters and a byte that is
+    // not UTF-8, as cJSON hands it over.
+    const auto parsed = parse_machine_request("{\"TYPE\":\"A\\\"B\\\\C\\n\\u0001\xff\",\"SEQ_NUM\":3}", kinds_table());
+    ASSERT_FALSE(parsed.request);
+    const std::string answer = dcu::host::failure_answer(parsed.failure);
+    EXPECT_EQ(answer, "{\n\"TYPE\":\"A\\\"B\\\\C\\n\\u0001\\u00ff\",\n\"SEQ_NUM\":\"3\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
+                      "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"unknown TYPE\"\n}\n}\n");
+    EXPECT_EQ(dcu::test::strict_json_error(answer), "");
+
+    const auto quoted = parse_machine_request(
+        R"({"TYPE":"EVERY_KIND","SEQ_NUM":1,"NAME":"n","SMALL":"1\"}","WIDE":2,"FROM":"2024-03-05 10:30"})",
+        kinds_table());
+    EXPECT_EQ(dcu::test::strict_json_error(dcu::host::failure_answer(quoted.failure)), "");
+}
+
+}  // namespace

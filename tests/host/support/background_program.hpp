@@ -1,0 +1,42 @@
+// A program of the project left running while the test talks to it (dcuhost
+// --mqtt): its standard output and error go to files that the test reads as
+// they grow; it is stopped by a signal to its PID. DCU_TEST_EXEC_PREFIX is
+// put in front of the command, as run_program does.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/temp_dir.hpp"
+
+namespace dcu::test {
+
+class BackgroundProgram {
+public:
+    BackgroundProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {});
+    BackgroundProgram(const BackgroundProgram &) = delete;
+    BackgroundProgram &operator=(const BackgroundProgram &) = delete;
+    // A program still running is killed.
+    ~BackgroundProgram();
+
+    std::string out() const;
+    std::string err() const;
+    // Waits until standard error holds text at least times times; false at the deadline.
+    bool wait_for_err(std::string_view text, int times, std::chrono::milliseconds within) const;
+    // Whether it has ended by itself (then its exit status is kept).
+    bool ended();
+    // Sends signal (unless it has ended) and waits: the exit status, or 128 + the signal number.
+    int stop(int signal_number);
+
+private:
+    TempDir dir_;
+    pid_t pid_ = -1;
+    int exit_status_ = -1;
+};
+
+}  // namespace dcu::test

@@ -1,0 +1,127 @@
+#include "tests/host/support/private_broker.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "common/unique_fd.hpp"
+#include "tests/support/private_store.hpp"
+#include "tests/support/run_program.hpp"
+
+namespace dcu::test {
+
+namespace {
+
+bool accepts_connections(std::uint16_t port) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd) return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
+
+// The broker drops its privileges to this user when started as root: keep
+// the test's own, so that it can read the password file.
+std::string current_user() {
+    const passwd *entry = ::getpwuid(::geteuid());
+    return entry != nullptr ? entry->pw_name : "root";
+}
+
+}  // namespace
+
+PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts) : accounts_(std::move(accounts)) {
+    dir_ = std::make_unique<TempDir>();
+    const auto password_file = (*dir_ / "passwd").string();
+    write_file(password_file, "");
+    ::chmod(password_file.c_str(), 0600);
+    for (const auto &account : accounts_) {
+        auto result = run_program({"mosquitto_passwd", "-b", password_file, account.user, account.password});
+        if (result.exit_code != 0) throw std::runtime_error("mosquitto_passwd failed: " + result.err);
+    }
+}
+
+void PrivateBroker::start() {
+    if (running()) return;
+    if (port_ != 0) {
+        if (!start_on(port_)) throw std::runtime_error("mosquitto did not start again:\n" + log());
+        return;
+    }
+    // A port taken between probing and binding makes the broker exit: try another.
+    for (int attempt = 0; attempt < 5; ++attempt)
+        if (start_on(free_loopback_port())) return;
+    throw std::runtime_error("mosquitto did not start:\n" + log());
+}
+
+bool PrivateBroker::start_on(std::uint16_t port) {
+    const auto config = (*dir_ / "mosquitto.conf").string();
+    write_file(config, "listener " + std::to_string(port) + " 127.0.0.1\n" +
+                           "set_tcp_nodelay true\n"
+                           "allow_anonymous false\n"
+                           "password_file " + (*dir_ / "passwd").string() + "\n" +
+                           "persistence false\n"
+                           "user " + current_user() + "\n" +
+                           "log_dest file " + (*dir_ / "broker.log").string() + "\n" +
+                           "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n");
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        // The broker must not outlive a test that crashes, nor hold the
+        // test's output open.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null_fd = ::open("/dev/null", O_WRONLY);
+        if (null_fd >= 0) {
+            ::dup2(null_fd, STDOUT_FILENO);
+            ::dup2(null_fd, STDERR_FILENO);
+            ::close(null_fd);
+        }
+        ::execlp("mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
+        // Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
+        ::execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    for (int round = 0; round < 500; ++round) {
+        if (accepts_connections(port)) {
+            port_ = port;
+            return true;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop();
+    return false;
+}
+
+void PrivateBroker::stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+}
+
+std::string PrivateBroker::log() const {
+    try {
+        return read_file(*dir_ / "broker.log");
+    } catch (const std::exception &) {
+        return "(no broker log)";
+    }
+}
+
+}  // namespace dcu::test
