@@ -36,3 +36,48 @@ dcu_stop_store() {
     DCU_STORE_PID=
   fi
 }
+
+# dcu_start_broker DIR USER PASSWORD [USER PASSWORD]...: starts a private MQTT
+# broker (mosquitto on a free loopback port, DIR for its files, a password
+# file with the given accounts, no anonymous access, no persistence); sets
+# DCU_BROKER_PORT and DCU_BROKER_PID.
+dcu_start_broker() {
+  local dir=$1
+  shift
+  : >"$dir/passwd"
+  chmod 600 "$dir/passwd"
+  while [ $# -ge 2 ]; do
+    mosquitto_passwd -b "$dir/passwd" "$1" "$2"
+    shift 2
+  done
+  DCU_BROKER_PORT=$(dcu_free_port)
+  cat >"$dir/mosquitto.conf" <<CONF
+listener $DCU_BROKER_PORT 127.0.0.1
+allow_anonymous false
+password_file $dir/passwd
+persistence false
+set_tcp_nodelay true
+user $(id -un)
+log_dest file $dir/mosquitto.log
+CONF
+  # Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
+  local broker=mosquitto
+  command -v mosquitto >/dev/null || broker=/usr/sbin/mosquitto
+  "$broker" -c "$dir/mosquitto.conf" 2>>"$dir/mosquitto.log" &
+  DCU_BROKER_PID=$!
+  for _ in $(seq 1 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$DCU_BROKER_PORT") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "mosquitto did not start" >&2
+  return 1
+}
+
+# dcu_stop_broker: stops the broker started by dcu_start_broker.
+dcu_stop_broker() {
+  if [ -n "${DCU_BROKER_PID:-}" ]; then
+    kill "$DCU_BROKER_PID" 2>/dev/null || true
+    wait "$DCU_BROKER_PID" 2>/dev/null || true
+    DCU_BROKER_PID=
+  fi
+}
