@@ -91,26 +91,30 @@ void MqttLink::run(const StopSignals &stop) {
     finish();
 }
 
-// Turns the network loop until the connection ends or a stop is asked for.
+// One turn of the network loop: reads requests (each handled in its
+// callback), writes answers, keeps the connection alive. False once the
+// connection has ended; a signal cutting the wait short is no end.
+bool MqttLink::turn(int timeout_ms) {
+    const int result = mosquitto_loop(client_, timeout_ms, 1);
+    return result == MOSQ_ERR_SUCCESS || (result == MOSQ_ERR_ERRNO && errno == EINTR);
+}
+
 void MqttLink::serve_connection(const StopSignals &stop) {
-    while (!stop.requested()) {
-        const int result = mosquitto_loop(client_, kLoopTimeoutMs, 1);
-        if (result == MOSQ_ERR_SUCCESS || (result == MOSQ_ERR_ERRNO && errno == EINTR)) continue;
-        return;
+    while (!stop.requested() && turn(kLoopTimeoutMs)) {
     }
 }
 
 void MqttLink::finish() {
     if (accepted_) {
         const auto drain_end = Clock::now() + kDrainTime;
-        while (in_flight_ > 0 && accepted_ && Clock::now() < drain_end)
-            if (mosquitto_loop(client_, kLoopTimeoutMs / 5, 1) != MOSQ_ERR_SUCCESS && errno != EINTR) break;
+        while (in_flight_ > 0 && accepted_ && Clock::now() < drain_end && turn(kLoopTimeoutMs / 5)) {
+        }
         if (in_flight_ > 0)
             dbg_log(0, "%-20s : %zu answers not acknowledged by the broker\n", "finish()", in_flight_);
         mosquitto_disconnect(client_);
         const auto disconnect_end = Clock::now() + kDisconnectTime;
-        while (accepted_ && Clock::now() < disconnect_end)
-            if (mosquitto_loop(client_, kLoopTimeoutMs / 5, 1) != MOSQ_ERR_SUCCESS && errno != EINTR) break;
+        while (accepted_ && Clock::now() < disconnect_end && turn(kLoopTimeoutMs / 5)) {
+        }
     }
     if (accepted_) {
         accepted_ = false;

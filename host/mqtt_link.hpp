@@ -45,6 +45,7 @@ private:
     static void on_publish(mosquitto *client, void *self, int mid);
     static void on_message(mosquitto *client, void *self, const mosquitto_message *message);
 
+    bool turn(int timeout_ms);
     void serve_connection(const StopSignals &stop);
     void finish();
 

@@ -115,7 +115,8 @@ TEST(MachineRequests, ArgumentsComeAsStringsOrIntegers) {
         std::string name;
     };
     const Case cases[] = {
-        {R"({"TYPE":"EVERY_KIND","SEQ_NUM":"12","NAME":"SN 01","SMALL":"255","WIDE":"65535","FROM":"2024-03-05 10:30"})",
+        {R"({"TYPE":"EVERY_KIND","SEQ_NUM":"12","NAME":"SN 01","SMALL":"255","WIDE":"65535",)"
+         R"("FROM":"2024-03-05 10:30"})",
          12, 255, 65535, "SN 01"},
         {R"({"WIDE":1e3,"SMALL":0,"SEQ_NUM":-3,"FROM":"2024-03-05 10:30","NAME":"","TYPE":"EVERY_KIND"})", -3, 0,
          1000, ""},
@@ -210,7 +211,8 @@ TEST(FailureAnswer, HasTheEnvelopeOfTheAnswersAndEscapesWhatItEchoes) {
     const auto parsed = parse_machine_request("{\"TYPE\":\"A\\\"B\\\\C\\n\\u0001\xff\",\"SEQ_NUM\":3}", kinds_table());
     ASSERT_FALSE(parsed.request);
     const std::string answer = dcu::host::failure_answer(parsed.failure);
-    EXPECT_EQ(answer, "{\n\"TYPE\":\"A\\\"B\\\\C\\n\\u0001\\u00ff\",\n\"SEQ_NUM\":\"3\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
+    EXPECT_EQ(answer, "{\n\"TYPE\":\"A\\\"B\\\\C\\n\\u0001\\u00ff\",\n\"SEQ_NUM\":\"3\",\n"
+                      "\"CMD_TYPE\":\"OD_MESSAGE\",\n"
                       "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"unknown TYPE\"\n}\n}\n");
     EXPECT_EQ(dcu::test::strict_json_error(answer), "");
 

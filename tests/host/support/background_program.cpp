@@ -91,15 +91,6 @@ bool BackgroundProgram::wait_for_err(std::string_view text, int times, std::chro
     }
 }
 
-bool BackgroundProgram::ended() {
-    if (pid_ <= 0) return true;
-    int wait_status = 0;
-    if (::waitpid(pid_, &wait_status, WNOHANG) != pid_) return false;
-    exit_status_ = status_of(wait_status);
-    pid_ = -1;
-    return true;
-}
-
 int BackgroundProgram::stop(int signal_number) {
     if (pid_ > 0) {
         ::kill(pid_, signal_number);

@@ -28,8 +28,6 @@ public:
     std::string err() const;
     // Waits until standard error holds text at least times times; false at the deadline.
     bool wait_for_err(std::string_view text, int times, std::chrono::milliseconds within) const;
-    // Whether it has ended by itself (then its exit status is kept).
-    bool ended();
     // Sends signal (unless it has ended) and waits: the exit status, or 128 + the signal number.
     int stop(int signal_number);
 

@@ -72,8 +72,8 @@ void MqttClient::subscribe(const std::string &topic) {
 }
 
 void MqttClient::publish(const std::string &topic, std::string_view payload, bool retain) {
-    check(mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()), payload.data(), 1, retain),
-          "mosquitto_publish");
+    const int size = static_cast<int>(payload.size());
+    check(mosquitto_publish(client_, nullptr, topic.c_str(), size, payload.data(), 1, retain), "mosquitto_publish");
 }
 
 std::optional<ReceivedMessage> MqttClient::next(std::chrono::milliseconds within) {
