@@ -260,7 +260,7 @@ TEST_F(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
 TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
     auto head = head_end();
     // A request left retained on the command topic is an old one: not answered.
-    head->publish(kCmdTopic, meters_request(500), true);
+    head->publish_acknowledged(kCmdTopic, meters_request(500), true);
     auto host = start_host();
 
     struct Case {
@@ -294,7 +294,7 @@ TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
     const std::string err = host->err();
     EXPECT_NE(err.find("Ignored a retained request on dcu/DCU-0001/cmd"), std::string::npos) << err;
     EXPECT_NE(err.find("Bad request (SEQ_NUM \"31\"): unknown TYPE\n"), std::string::npos) << err;
-    head->publish(kCmdTopic, "", true);  // the retained request is gone for the next tests
+    head->publish_acknowledged(kCmdTopic, "", true);  // the retained request is gone for the next tests
 }
 
 TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {

@@ -26,6 +26,7 @@ MqttClient::MqttClient(std::uint16_t port, std::string user, std::string passwor
     mosquitto_reconnect_delay_set(client_, 1, 1, false);
     mosquitto_connect_callback_set(client_, on_connect);
     mosquitto_subscribe_callback_set(client_, on_subscribe);
+    mosquitto_publish_callback_set(client_, on_publish);
     mosquitto_message_callback_set(client_, on_message);
     check(mosquitto_loop_start(client_), "mosquitto_loop_start");
 }
@@ -71,9 +72,24 @@ void MqttClient::subscribe(const std::string &topic) {
         throw std::runtime_error("no SUBACK for " + topic);
 }
 
-void MqttClient::publish(const std::string &topic, std::string_view payload, bool retain) {
+int MqttClient::publish_message(const std::string &topic, std::string_view payload, bool retain) {
+    int mid = 0;
     const int size = static_cast<int>(payload.size());
-    check(mosquitto_publish(client_, nullptr, topic.c_str(), size, payload.data(), 1, retain), "mosquitto_publish");
+    check(mosquitto_publish(client_, &mid, topic.c_str(), size, payload.data(), 1, retain), "mosquitto_publish");
+    return mid;
+}
+
+void MqttClient::publish(const std::string &topic, std::string_view payload, bool retain) {
+    publish_message(topic, payload, retain);
+}
+
+void MqttClient::publish_acknowledged(const std::string &topic, std::string_view payload, bool retain) {
+    const int mid = publish_message(topic, payload, retain);
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return std::find(acknowledged_.begin(), acknowledged_.end(), mid) != acknowledged_.end();
+        }))
+        throw std::runtime_error("no PUBACK on " + topic);
 }
 
 std::optional<ReceivedMessage> MqttClient::next(std::chrono::milliseconds within) {
@@ -109,6 +125,13 @@ void MqttClient::on_connect(mosquitto *client, void *self, int result) {
 }
 
 void MqttClient::on_subscribe(mosquitto *, void *self, int mid, int, const int *) {
+    MqttClient &test_client = client_of(self);
+    std::lock_guard lock(test_client.mutex_);
+    test_client.acknowledged_.push_back(mid);
+    test_client.changed_.notify_all();
+}
+
+void MqttClient::on_publish(mosquitto *, void *self, int mid) {
     MqttClient &test_client = client_of(self);
     std::lock_guard lock(test_client.mutex_);
     test_client.acknowledged_.push_back(mid);

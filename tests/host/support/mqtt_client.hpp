@@ -41,6 +41,8 @@ public:
     // Subscribes at QoS 1 and waits for the broker's acknowledgement.
     void subscribe(const std::string &topic);
     void publish(const std::string &topic, std::string_view payload, bool retain = false);
+    // The same, and waits until the broker has taken the message (PUBACK).
+    void publish_acknowledged(const std::string &topic, std::string_view payload, bool retain = false);
 
     // The next message received, or nothing at the deadline.
     std::optional<ReceivedMessage> next(std::chrono::milliseconds within);
@@ -50,6 +52,8 @@ public:
 private:
     static void on_connect(mosquitto *client, void *self, int result);
     static void on_subscribe(mosquitto *client, void *self, int mid, int count, const int *granted);
+    static void on_publish(mosquitto *client, void *self, int mid);
+    int publish_message(const std::string &topic, std::string_view payload, bool retain);
     static void on_message(mosquitto *client, void *self, const mosquitto_message *message);
 
     std::uint16_t port_;
@@ -59,7 +63,7 @@ private:
     std::optional<int> verdict_;  // of the last connection attempt
     int connections_ = 0;  // accepted so far
     std::vector<std::string> topics_;
-    std::vector<int> acknowledged_;  // subscription message ids
+    std::vector<int> acknowledged_;  // message ids of subscriptions and publications
     std::deque<ReceivedMessage> received_;
 };
 
