@@ -102,7 +102,23 @@ std::optional<dcu::host::ParsedRequest> parse(const std::vector<std::string> &wo
     return request;
 }
 
+// Where the store is, so that a lost connection (a store that restarted) is
+// made again before the next request instead of failing every one after it.
+struct StoreAddress {
+    std::string host;
+    std::uint16_t port = 0;
+    bool reconnect = false;  // sessions only: a single request connects once
+};
+StoreAddress g_store;
+
+void reconnect_store_if_lost() {
+    if (!g_store.reconnect || (p_redis_handler != nullptr && p_redis_handler->err == 0)) return;
+    std::fprintf(stderr, "dcuhost: the store connection is lost; connecting again\n");
+    redis_init(g_store.host.c_str(), g_store.port);
+}
+
 void answer(const dcu::host::ParsedRequest &request, Timings &timings) {
+    reconnect_store_if_lost();
     const auto start = std::chrono::steady_clock::now();
     request.spec->call(request.args);
     const auto took = std::chrono::steady_clock::now() - start;
@@ -272,6 +288,7 @@ int main(int argc, char **argv) {
         return 0;
     });
 
+    g_store = {options.store_host, options.store_port, options.mode != Mode::one_request};
     if (redis_init(options.store_host.c_str(), options.store_port) != 0)
         std::fprintf(stderr, "dcuhost: no store at %s:%u; answers carry no store data\n", options.store_host.c_str(),
                      options.store_port);

@@ -367,6 +367,34 @@ TEST_F(MqttHost, AnswersAgainAfterTheBrokerRestarts) {
     stop_host(*host, SIGINT);
 }
 
+TEST_F(MqttHost, ConnectsTheStoreAgainAfterItRestarts) {
+    store_client().hset("Port0Met0SerNum", "SER_NUM", "SN-R1");
+    auto host = start_host();
+    auto head = head_end();
+    head->publish(kCmdTopic, meters_request(1));
+    auto first = head->next(30s);
+    ASSERT_TRUE(first);
+    EXPECT_NE(first->payload.find("\"NUM_MET\":\"1\""), std::string::npos) << first->payload;
+
+    // The store goes away: the answer says so instead of listing no meters.
+    store().stop();
+    head->publish(kCmdTopic, meters_request(2));
+    auto second = head->next(30s);
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->payload.find("\"CMD_STATUS\":\"FAILURE\""), std::string::npos) << second->payload;
+
+    // Back on the same port: the next request connects again and is answered whole.
+    store().start(/*same_port=*/true);
+    store_client() = dcu::test::StoreClient(store().port());
+    store_client().hset("Port0Met0SerNum", "SER_NUM", "SN-R1");
+    head->publish(kCmdTopic, meters_request(3));
+    auto third = head->next(30s);
+    ASSERT_TRUE(third) << host->err();
+    EXPECT_EQ(third->payload, command_line_answer({"meters", "3"}));
+    EXPECT_NE(host->err().find("dcuhost: the store connection is lost; connecting again"), std::string::npos);
+    stop_host(*host);
+}
+
 TEST_F(MqttHost, ABurstOfAThousandRequestsIsAnsweredInOrder) {
     store_client().hset("Port0Met0SerNum", "SER_NUM", "SN-A");
     store_client().hset("Port3Met4SerNum", "SER_NUM", "SN-B");

@@ -44,12 +44,12 @@ bool answers_ping(std::uint16_t port) {
 
 }  // namespace
 
-void PrivateStore::start() {
+void PrivateStore::start(bool same_port) {
     if (running()) return;
     dir_ = std::make_unique<TempDir>();
     // A port taken between probing and binding makes the server exit: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = free_loopback_port();
+        if (!same_port || port_ == 0) port_ = free_loopback_port();
         const auto config = dir_->path() / "redis.conf";
         write_file(config, "bind 127.0.0.1\nport " + std::to_string(port_) +
                                "\nsave \"\"\nappendonly no\ndaemonize no\nlogfile \"\"\ndir " +

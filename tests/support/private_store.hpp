@@ -35,7 +35,8 @@ public:
     ~PrivateStore() { stop(); }
 
     // Starts the server (again, after stop()) and waits until it answers PING.
-    void start();
+    // A restart takes a new port, unless same_port asks for the last one.
+    void start(bool same_port = false);
     // SIGTERM to the server's PID, then waits for it.
     void stop();
     bool running() const { return pid_ > 0; }
