@@ -17,6 +17,7 @@
 #include "common/store.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
+#include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/decimal_text.hpp"
 #include "reqhandlers/meter_lookup.hpp"
 #include "reqhandlers/selection.hpp"
@@ -172,10 +173,7 @@ int send_instantaneous(int seq_num, const char *ser_num_text) {
 
 extern "C" int send_od_inst_det(int seq_num, const char *ser_num) {
     using namespace dcu::instantaneous;
-    try {
-        return send_instantaneous(seq_num, ser_num);
-    } catch (...) {
-        // Out of memory part way: still exactly one answer, which says so.
-        return send_empty_failure(seq_num, text_or_empty(ser_num));
-    }
+    // Out of memory part way: still exactly one answer, which says so.
+    return dcu::entry::guarded([&] { return send_instantaneous(seq_num, ser_num); },
+                               [&] { return send_empty_failure(seq_num, text_or_empty(ser_num)); });
 }

@@ -1,6 +1,7 @@
 // GET_METER_SER_LIST: the serial numbers stored for the 20 meter positions.
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
+#include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
 
 namespace {
@@ -29,13 +30,16 @@ void send_meter_list(int seq_num) {
 }  // namespace
 
 extern "C" int send_met_ser_num_det(int seq_num) {
-    try {
-        send_meter_list(seq_num);
-    } catch (...) {
-        // Out of memory part way: still exactly one answer, which says so.
-        dcu::answer::Answer answer("GET_METER_SER_LIST", seq_num);
-        answer.fail();
-        answer.send();
-    }
+    // Out of memory part way: still exactly one answer, which says so.
+    dcu::entry::guarded(
+        [&] {
+            send_meter_list(seq_num);
+            return 0;
+        },
+        [&] {
+            dcu::answer::Answer answer("GET_METER_SER_LIST", seq_num);
+            answer.fail();
+            return answer.send();
+        });
     return 0;
 }
