@@ -51,15 +51,15 @@ UniqueJson parse_object(std::string_view text) {
 // string as it is; for the numeric kinds, a number as its shortest decimal
 // form (integers come out as plain digits, anything else is then refused by
 // the argument check). Nothing, with *error, when the member has no such text.
-std::optional<std::string> member_text(const cJSON &object, const ArgSpec &spec, std::string *error) {
-    const cJSON *member = cJSON_GetObjectItemCaseSensitive(&object, std::string(spec.member).c_str());
-    const std::string name(spec.member);
+std::optional<std::string> member_text(const cJSON &object, const ArgSpec &arg_spec, std::string *error) {
+    const cJSON *member = cJSON_GetObjectItemCaseSensitive(&object, std::string(arg_spec.member).c_str());
+    const std::string name(arg_spec.member);
     if (member == nullptr) {
         *error = name + " missing";
         return std::nullopt;
     }
     if (cJSON_IsString(member)) return std::string(member->valuestring);
-    const bool numeric = spec.kind == ArgKind::seq_num || spec.kind == ArgKind::u8 || spec.kind == ArgKind::u16;
+    const bool numeric = arg_spec.kind == ArgKind::seq_num || arg_spec.kind == ArgKind::u8 || arg_spec.kind == ArgKind::u16;
     if (numeric && cJSON_IsNumber(member)) {
         char digits[32];
         std::snprintf(digits, sizeof digits, "%.17g", member->valuedouble);
@@ -72,11 +72,11 @@ std::optional<std::string> member_text(const cJSON &object, const ArgSpec &spec,
 // The sequence number to echo when the request fails: the one sent, when it
 // is one.
 std::string readable_seq_num(const cJSON &object) {
-    const ArgSpec spec{kSeqMember, ArgKind::seq_num};
+    const ArgSpec arg_spec{kSeqMember, ArgKind::seq_num};
     std::string error;
-    const auto text = member_text(object, spec, &error);
+    const auto text = member_text(object, arg_spec, &error);
     Arg arg;
-    if (!text || !convert_arg(spec, *text, &arg, &error)) return {};
+    if (!text || !convert_arg(arg_spec, *text, &arg, &error)) return {};
     return std::to_string(arg.number);
 }
 
@@ -86,16 +86,16 @@ MachineRequest refused(std::string type, std::string seq_num, std::string reason
 
 }  // namespace
 
-std::string_view machine_type(const RequestSpec &spec) {
+std::string_view machine_type(const RequestSpec &row) {
     for (const auto &entry : kTypeOverrides)
-        if (entry.word == spec.word) return entry.type;
-    return spec.answer_type;
+        if (entry.word == row.word) return entry.type;
+    return row.answer_type;
 }
 
 const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table) {
     if (type.empty()) return nullptr;
-    for (const auto &spec : table)
-        if (machine_type(spec) == type) return &spec;
+    for (const auto &row : table)
+        if (machine_type(row) == type) return &row;
     return nullptr;
 }
 
@@ -109,11 +109,11 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
     if (!cJSON_IsString(type)) return refused(std::string(kUnknownType), seq_num, "TYPE must be a string");
     const std::string type_text(type->valuestring);
 
-    const RequestSpec *spec = find_machine_request(type_text, table);
-    if (spec == nullptr) return refused(type_text, seq_num, "unknown TYPE");
+    const RequestSpec *row = find_machine_request(type_text, table);
+    if (row == nullptr) return refused(type_text, seq_num, "unknown TYPE");
 
-    ParsedRequest parsed{spec, {}};
-    for (const auto &arg_spec : spec->args) {
+    ParsedRequest parsed{row, {}};
+    for (const auto &arg_spec : row->args) {
         std::string error;
         const auto value = member_text(*json, arg_spec, &error);
         Arg arg;

@@ -19,7 +19,7 @@ namespace dcu::host {
 // The TYPE a machine names a request with: the TYPE of its answer, or, where
 // that is shared with another request or there is no answer, a TYPE of its
 // own. Empty for the host's own requests, which machines can't send.
-std::string_view machine_type(const RequestSpec &spec);
+std::string_view machine_type(const RequestSpec &row);
 
 // The row of the table that a machine TYPE names, if any.
 const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table);

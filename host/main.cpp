@@ -120,10 +120,10 @@ void reconnect_store_if_lost() {
 void answer(const dcu::host::ParsedRequest &request, Timings &timings) {
     reconnect_store_if_lost();
     const auto start = std::chrono::steady_clock::now();
-    request.spec->call(request.args);
+    request.row->call(request.args);
     const auto took = std::chrono::steady_clock::now() - start;
     std::fflush(stdout);
-    if (timings.wanted()) timings.record(request.spec->word, took);
+    if (timings.wanted()) timings.record(request.row->word, took);
 }
 
 // A machine request goes through the same table as the words; one that

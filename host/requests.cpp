@@ -105,20 +105,20 @@ const std::vector<RequestSpec> &request_table() {
     return table;
 }
 
-bool convert_arg(const ArgSpec &spec, std::string_view text, Arg *out, std::string *error) {
+bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error) {
     out->text.assign(text);
     auto integer = [&](long long low, long long high) {
         long long value = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
-            *error = std::string(spec.member) + " must be a whole number from " + std::to_string(low) + " to " +
+            *error = std::string(arg_spec.member) + " must be a whole number from " + std::to_string(low) + " to " +
                      std::to_string(high) + ", not \"" + std::string(text) + "\"";
             return false;
         }
         out->number = value;
         return true;
     };
-    switch (spec.kind) {
+    switch (arg_spec.kind) {
     case ArgKind::seq_num: return integer(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     case ArgKind::u8: return integer(0, 255);
     case ArgKind::u16: return integer(0, 65535);
@@ -130,7 +130,7 @@ bool convert_arg(const ArgSpec &spec, std::string_view text, Arg *out, std::stri
         const std::string copy(text);
         if (std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u%c", &year, &month, &day, &hour, &minute, &tail) != 5 ||
             month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
-            *error = std::string(spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + copy + "\"";
+            *error = std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + copy + "\"";
             return false;
         }
         out->stamp = ls_time_stamp{};
@@ -150,33 +150,33 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
         *error = "no request given";
         return std::nullopt;
     }
-    const RequestSpec *spec = nullptr;
+    const RequestSpec *row = nullptr;
     std::size_t used = 0;
     for (const auto &candidate : request_table()) {
         const std::string_view word = candidate.word;
         const auto blank = word.find(' ');
         if (blank == std::string_view::npos) {
             if (words[0] == word) {
-                spec = &candidate;
+                row = &candidate;
                 used = 1;
             }
         } else if (words.size() >= 2 && words[0] == word.substr(0, blank) && words[1] == word.substr(blank + 1)) {
-            spec = &candidate;
+            row = &candidate;
             used = 2;
         }
-        if (spec) break;
+        if (row) break;
     }
-    if (spec == nullptr) {
+    if (row == nullptr) {
         *error = "unknown request \"" + words[0] + (words.size() >= 2 ? " " + words[1] : "") + "\"";
         return std::nullopt;
     }
     // A time stamp may come as one argument or as its date and its time.
     std::vector<std::string> values(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
-    ParsedRequest parsed{spec, {}};
+    ParsedRequest parsed{row, {}};
     std::size_t next = 0;
-    for (const auto &arg_spec : spec->args) {
+    for (const auto &arg_spec : row->args) {
         if (next >= values.size()) {
-            *error = std::string(spec->word) + ": missing " + std::string(arg_spec.member);
+            *error = std::string(row->word) + ": missing " + std::string(arg_spec.member);
             return std::nullopt;
         }
         std::string value = values[next++];
@@ -187,7 +187,7 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
         parsed.args.push_back(std::move(arg));
     }
     if (next != values.size()) {
-        *error = std::string(spec->word) + ": too many arguments";
+        *error = std::string(row->word) + ": too many arguments";
         return std::nullopt;
     }
     return parsed;
@@ -207,13 +207,13 @@ std::string usage_text() {
         "  --broker HOST:PORT  --mqtt-user NAME  --mqtt-password TEXT\n"
         "  --sub-topic TOPIC (CmdSubTopic)  --pub-topic TOPIC (PubTopic)  --mqtt-client-id ID\n"
         "Requests:\n";
-    for (const auto &spec : request_table()) {
-        std::string line = "  " + std::string(spec.word);
-        for (const auto &arg : spec.args) line += " " + std::string(arg.member);
+    for (const auto &row : request_table()) {
+        std::string line = "  " + std::string(row.word);
+        for (const auto &arg : row.args) line += " " + std::string(arg.member);
         if (line.size() < 44) line.resize(44, ' ');
         else line += "  ";
-        text += line + std::string(spec.summary);
-        if (const auto type = machine_type(spec); !type.empty()) text += " [" + std::string(type) + "]";
+        text += line + std::string(row.summary);
+        if (const auto type = machine_type(row); !type.empty()) text += " [" + std::string(type) + "]";
         text += "\n";
     }
     return text;

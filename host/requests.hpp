@@ -48,7 +48,7 @@ struct RequestSpec {
 const std::vector<RequestSpec> &request_table();
 
 struct ParsedRequest {
-    const RequestSpec *spec = nullptr;
+    const RequestSpec *row = nullptr;
     Args args;
 };
 
@@ -57,7 +57,7 @@ struct ParsedRequest {
 std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std::string *error);
 
 // Converts one argument of the given kind; false (and *error) when it is not one.
-bool convert_arg(const ArgSpec &spec, std::string_view text, Arg *out, std::string *error);
+bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error);
 
 // The usage text: every word with its arguments.
 std::string usage_text();

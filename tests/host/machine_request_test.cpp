@@ -38,15 +38,15 @@ std::string sample_value(ArgKind kind) {
 
 TEST(MachineTypes, EveryRequestOfTheTableHasOneOfItsOwn) {
     std::set<std::string_view> seen;
-    for (const auto &spec : dcu::host::request_table()) {
-        const auto type = machine_type(spec);
-        if (spec.word == "selection") {
+    for (const auto &row : dcu::host::request_table()) {
+        const auto type = machine_type(row);
+        if (row.word == "selection") {
             EXPECT_EQ(type, "") << "the host's own request is not for machines";
             continue;
         }
-        EXPECT_NE(type, "") << spec.word << " can't be sent by a machine";
-        EXPECT_TRUE(seen.insert(type).second) << spec.word << " shares the TYPE " << type;
-        EXPECT_EQ(dcu::host::find_machine_request(type, dcu::host::request_table()), &spec);
+        EXPECT_NE(type, "") << row.word << " can't be sent by a machine";
+        EXPECT_TRUE(seen.insert(type).second) << row.word << " shares the TYPE " << type;
+        EXPECT_EQ(dcu::host::find_machine_request(type, dcu::host::request_table()), &row);
     }
 }
 
@@ -65,16 +65,16 @@ TEST(MachineTypes, SharedAndMissingAnswerTypesAreReplaced) {
 // Every row takes its arguments from the members named in the table, and
 // says which one is missing.
 TEST(MachineRequests, EveryRowTakesItsArgumentsByMemberName) {
-    for (const auto &spec : dcu::host::request_table()) {
-        const std::string type(machine_type(spec));
+    for (const auto &row : dcu::host::request_table()) {
+        const std::string type(machine_type(row));
         if (type.empty()) continue;
         std::vector<std::pair<std::string, std::string>> members{{"TYPE", "\"" + type + "\""}};
-        for (const auto &arg : spec.args) members.emplace_back(arg.member, sample_value(arg.kind));
+        for (const auto &arg : row.args) members.emplace_back(arg.member, sample_value(arg.kind));
 
         const auto good = parse_machine_request(object_of(members));
         ASSERT_TRUE(good.request) << type << ": " << good.failure.reason;
-        EXPECT_EQ(good.request->spec, &spec);
-        ASSERT_EQ(good.request->args.size(), spec.args.size());
+        EXPECT_EQ(good.request->row, &row);
+        ASSERT_EQ(good.request->args.size(), row.args.size());
         EXPECT_EQ(good.request->args[0].number, 41);
 
         for (std::size_t drop = 1; drop < members.size(); ++drop) {
@@ -139,8 +139,8 @@ TEST(MachineRequests, ArgumentsComeAsStringsOrIntegers) {
         EXPECT_EQ(args[4].stamp.minute, 30);
     }
     // A TYPE of its own for a row whose answer TYPE is shared.
-    EXPECT_EQ(parse_machine_request(R"({"TYPE":"SHARED","SEQ_NUM":1})", kinds_table()).request->spec->word, "other");
-    EXPECT_EQ(parse_machine_request(R"({"TYPE":"GET_DP_FILE_CONTENT","SEQ_NUM":1})", kinds_table()).request->spec->word,
+    EXPECT_EQ(parse_machine_request(R"({"TYPE":"SHARED","SEQ_NUM":1})", kinds_table()).request->row->word, "other");
+    EXPECT_EQ(parse_machine_request(R"({"TYPE":"GET_DP_FILE_CONTENT","SEQ_NUM":1})", kinds_table()).request->row->word,
               "content dp");
 }
 

@@ -200,26 +200,26 @@ TEST_F(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
 
     int answered = 0, succeeded = 0, silent = 0;
     int seq = 100;
-    for (const auto &spec : dcu::host::request_table()) {
-        const std::string type(dcu::host::machine_type(spec));
+    for (const auto &row : dcu::host::request_table()) {
+        const std::string type(dcu::host::machine_type(row));
         if (type.empty()) continue;
         ++seq;
         // The words, then the same request as a machine sends it; numbers
         // as JSON integers for every other request, as strings otherwise.
         std::vector<std::string> words;
-        for (auto word = std::string(spec.word); !word.empty();) {
+        for (auto word = std::string(row.word); !word.empty();) {
             const auto blank = word.find(' ');
             words.push_back(word.substr(0, blank));
             word = blank == std::string::npos ? "" : word.substr(blank + 1);
         }
         std::string request = "{\"TYPE\":\"" + type + "\"";
-        for (const auto &arg : spec.args) {
+        for (const auto &arg : row.args) {
             std::string value;
             if (arg.member == "SEQ_NUM") value = std::to_string(seq);
             else if (arg.member == "FILE_NAME")
-                value = unit.file_by_kind.at(spec.word.find("event") != std::string_view::npos ? "event"
-                                             : spec.word.find("dp") != std::string_view::npos  ? "dp"
-                                             : spec.word.find("ls") != std::string_view::npos  ? "ls"
+                value = unit.file_by_kind.at(row.word.find("event") != std::string_view::npos ? "event"
+                                             : row.word.find("dp") != std::string_view::npos  ? "dp"
+                                             : row.word.find("ls") != std::string_view::npos  ? "ls"
                                                                                                 : "bill");
             else value = unit.values.count(std::string(arg.member)) ? unit.values.at(std::string(arg.member)) : "x";
             words.push_back(value);
