@@ -8,8 +8,9 @@
 #
 # Programs built here run on the build host through qemu-user: CTest starts
 # every test binary with CMAKE_CROSSCOMPILING_EMULATOR, and the armhf test
-# preset puts the same command in DCU_TEST_EXEC_PREFIX for the programs the
-# tests start themselves.
+# preset sets DCU_TEST_EXEC_PREFIX to scripts/armhf-exec.sh for the programs
+# the tests start themselves (ARM programs under qemu-arm, build-host tools as
+# they are).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 
@@ -22,7 +23,6 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${DCU_CROSS_TRIPLET})
 # found, or the link would pick up the wrong libraries.
 set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/${DCU_CROSS_TRIPLET}/pkgconfig:/usr/share/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
-
 
 # The programs run with the board's own runtime as Debian's armhf packages
 # install it through multiarch (libc6:armhf, libstdc++6:armhf): its loader is
