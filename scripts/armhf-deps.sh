@@ -18,7 +18,11 @@ fi
 
 # libc6 and libstdc++6 for armhf are the runtime the ARM programs run with
 # under qemu-arm; file, the check of every binary's architecture.
-DCU_EXTRA_PACKAGES="gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf
+packages=(
+  gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf
   libc6:armhf libstdc++6:armhf libhiredis-dev:armhf libcjson-dev:armhf
-  libgtest-dev:armhf libgmock-dev:armhf qemu-user file ${DCU_EXTRA_PACKAGES:-}" \
-  exec scripts/install-deps.sh
+  libgtest-dev:armhf libgmock-dev:armhf
+  qemu-user file
+)
+# install-deps.sh reads one line of blank-separated names.
+DCU_EXTRA_PACKAGES="${packages[*]} ${DCU_EXTRA_PACKAGES:-}" exec scripts/install-deps.sh
