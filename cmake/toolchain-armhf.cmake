@@ -2,7 +2,7 @@
 #
 # Uses Debian's cross toolchain (g++-arm-linux-gnueabihf) and the board's
 # libraries installed beside the build host's through multiarch
-# (libhiredis-dev:armhf, libcjson-dev:armhf, libgtest-dev:armhf, ...): their
+# (libhiredis-dev:armhf, libcjson-dev:armhf, libmosquitto-dev:armhf, ...): their
 # headers are the shared /usr/include, their libraries and pkg-config files are
 # under /usr/lib/arm-linux-gnueabihf. scripts/test-armhf.sh installs all of it.
 #
