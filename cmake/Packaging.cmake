@@ -88,9 +88,10 @@ set(CPACK_DEBIAN_REFHOST_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_REFHOST_PACKAGE_DEPENDS "libreqhandlers1 ${DCU_PACKAGE_VERSION_EXACT}")
 set(CPACK_DEBIAN_REFHOST_DESCRIPTION "DCU reference host process
  dcuhost links the request-handler library as the unit's host communication
- process does and answers one request per command-line word or input line,
- for service work and for trying a unit's store and data by hand. It is not
- the unit's host process.")
+ process does and answers requests given on its command line, on standard
+ input, or by the head-end over MQTT (--mqtt): for service work, for trying a
+ unit's store and data by hand, and as the reference for the unit's own host
+ process.")
 
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_NAME dcu-imgseal)
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_SECTION devel)
