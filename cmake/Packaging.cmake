@@ -8,7 +8,7 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME dcu)
 set(CPACK_PACKAGE_VENDOR "DCU project")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cpack-project-config.cmake)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 set(CPACK_STRIP_FILES ON)
 
@@ -48,19 +48,19 @@ endif()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libreqhandlers1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "DCU request handlers, shared library
- libreqhandlers.so.1 answers the head-end's on-demand and diagnostics
- requests of a data concentrator unit. It is linked into the unit's host
- communication process, which provides the store connection, the debug log
- and the message outlet.")
+libreqhandlers.so.1 answers the head-end's on-demand and diagnostics
+requests of a data concentrator unit. It is linked into the unit's host
+communication process, which provides the store connection, the debug log
+and the message outlet.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libreqhandlers-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "libreqhandlers1 ${DCU_PACKAGE_VERSION_EXACT}")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "DCU request handlers, development files
- The C headers (dcu/reqhandlers.h, dcu/host_services.h, dcu/config_record.h),
- the link to the shared library and its pkg-config file (reqhandlers), for
- building a host communication process. A minimal host in C is in the
- examples.")
+The C headers (dcu/reqhandlers.h, dcu/host_services.h, dcu/config_record.h),
+the link to the shared library and its pkg-config file (reqhandlers), for
+building a host communication process. A minimal host in C is in the
+examples.")
 
 set(CPACK_DEBIAN_LOADER_PACKAGE_NAME dcu-loader)
 set(CPACK_DEBIAN_LOADER_PACKAGE_SECTION admin)
@@ -71,32 +71,32 @@ set(CPACK_DEBIAN_LOADER_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/loader/postrm)
 set(CPACK_DEBIAN_LOADER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_LOADER_DESCRIPTION "DCU configuration loader
- cfgload validates the unit's binary configuration record and publishes every
- setting into the local store; cfgload.service runs it once at boot, after
- the store and before the host communication process. cfgtool encodes,
- checks and decodes configuration records. A sample unit is in the examples.")
+cfgload validates the unit's binary configuration record and publishes every
+setting into the local store; cfgload.service runs it once at boot, after
+the store and before the host communication process. cfgtool encodes,
+checks and decodes configuration records. A sample unit is in the examples.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME dcu-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION "DCU field tools
- ttyblast, ttyblast-stream and ttysink test the unit's serial ports end to
- end; ifacegen writes a copy of the network interface definitions with a new
- static address for one interface.")
+ttyblast, ttyblast-stream and ttysink test the unit's serial ports end to
+end; ifacegen writes a copy of the network interface definitions with a new
+static address for one interface.")
 
 set(CPACK_DEBIAN_REFHOST_PACKAGE_NAME dcu-refhost)
 set(CPACK_DEBIAN_REFHOST_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_REFHOST_PACKAGE_DEPENDS "libreqhandlers1 ${DCU_PACKAGE_VERSION_EXACT}")
 set(CPACK_DEBIAN_REFHOST_DESCRIPTION "DCU reference host process
- dcuhost links the request-handler library as the unit's host communication
- process does and answers requests given on its command line, on standard
- input, or by the head-end over MQTT (--mqtt): for service work, for trying a
- unit's store and data by hand, and as the reference for the unit's own host
- process.")
+dcuhost links the request-handler library as the unit's host communication
+process does and answers requests given on its command line, on standard
+input, or by the head-end over MQTT (--mqtt): for service work, for trying a
+unit's store and data by hand, and as the reference for the unit's own host
+process.")
 
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_NAME dcu-imgseal)
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_BUILDHOST_DESCRIPTION "DCU firmware signature tool
- imgseal writes the MD5 signature list of a firmware release on the build
- host and copies it into the firmware directory.")
+imgseal writes the MD5 signature list of a firmware release on the build
+host and copies it into the firmware directory.")
 
 include(CPack)
