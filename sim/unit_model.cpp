@@ -118,7 +118,7 @@ std::vector<SelectionEntry> choose_selection(const std::vector<Column> &columns,
         std::swap(middle[i], middle[j]);
         picks.push_back(middle[i]);
     }
-    for (std::size_t i = picks.size(); i > 1; --i) std::swap(picks[i - 1], picks[rng.below(i)]);
+    for (std::size_t i = picks.size(); i > 1; --i) std::swap(picks[i - 1], picks[static_cast<std::size_t>(rng.below(i))]);
     if (picks.size() >= 2 && std::is_sorted(picks.begin(), picks.end()))
         std::rotate(picks.begin(), picks.begin() + 1, picks.end());
     std::vector<SelectionEntry> selection;
