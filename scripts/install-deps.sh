@@ -12,7 +12,8 @@ packages=(
   socat valgrind python3
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
-  read -r -a extra <<<"$DCU_EXTRA_PACKAGES"
+  # Blanks or line breaks between the names.
+  read -r -d '' -a extra <<<"$DCU_EXTRA_PACKAGES" || true
   packages+=("${extra[@]}")
 fi
 

@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
-# Runs every test: installs what is missing, builds the default (g++) and
-# asan (clang, AddressSanitizer + UndefinedBehaviorSanitizer) presets with
-# warnings as errors, and runs CTest for both. Each suite that needs a store
-# starts its own redis-server; nothing needs to be running beforehand.
+# Runs every test: installs what is missing, then
+#   1. builds the default (g++) and asan (clang, AddressSanitizer +
+#      UndefinedBehaviorSanitizer) presets with warnings as errors and runs
+#      CTest for both;
+#   2. cross-builds for the unit's board (armhf) and runs the tests under
+#      qemu-arm;
+#   3. builds the Debian packages for amd64 and armhf and checks them;
+#   4. runs each fuzz target for a short smoke time (DCU_FUZZ_SECONDS, 30).
+# Each suite that needs a store or a broker starts its own; nothing needs to
+# be running beforehand.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,4 +21,14 @@ for preset in default asan; do
   echo "== $preset: tests"
   ctest --preset "$preset"
 done
+
+echo "== armhf: cross build and tests under qemu-arm"
+scripts/test-armhf.sh
+
+echo "== packages"
+scripts/package.sh
+
+echo "== fuzz targets, ${DCU_FUZZ_SECONDS:-30} s each"
+scripts/fuzz.sh "${DCU_FUZZ_SECONDS:-30}"
+
 echo "== all tests passed"
