@@ -154,6 +154,7 @@ void StoreProxy::relay() {
             while (::read(wake_read_.get(), block, sizeof block) > 0) {
             }
         }
+        const std::size_t polled = links.size();  // a link accepted now is polled next time round
         if (fds[1].revents & POLLIN) {
             UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
             UniqueFd store = connect_loopback(store_port_);
@@ -161,7 +162,7 @@ void StoreProxy::relay() {
             if (client && store) links.push_back({std::move(client), std::move(store), {}});
         }
         std::vector<bool> closed(links.size(), false);
-        for (std::size_t i = 0; i < links.size(); ++i) {
+        for (std::size_t i = 0; i < polled; ++i) {
             Link &link = links[i];
             const short client_events = fds[2 + 2 * i].revents, store_events = fds[3 + 2 * i].revents;
             if (client_events) {
