@@ -101,6 +101,11 @@ const fs::path &make_unit() {
     return root;
 }
 
+void remove_unit() {
+    std::error_code ignored;
+    fs::remove_all(make_unit(), ignored);
+}
+
 // ---- the stand-in's contents -----------------------------------------------
 
 enum class KeyMode { hash, wrong_type, integer, status, nested, cut };
@@ -580,6 +585,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // A store that drops the connection must not end the process.
     ::signal(SIGPIPE, SIG_IGN);
     make_unit();
+    std::atexit(remove_unit);
     return 0;
 }
 

@@ -11,20 +11,23 @@
 
 namespace {
 
-const std::string &scratch_file() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/dcu-selection-fuzz-XXXXXX";
-        int fd = ::mkstemp(pattern);
+// A file of the run's own, removed when the run ends.
+const char *scratch_file() {
+    static char path[] = "/tmp/dcu-selection-fuzz-XXXXXX";
+    static const bool made = [] {
+        const int fd = ::mkstemp(path);
         if (fd >= 0) ::close(fd);
-        return std::string(pattern);
+        std::atexit([] { ::unlink(path); });
+        return true;
     }();
+    (void)made;
     return path;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    std::FILE *file = std::fopen(scratch_file().c_str(), "wb");
+    std::FILE *file = std::fopen(scratch_file(), "wb");
     if (file == nullptr) return 0;
     std::fwrite(data, 1, size, file);
     std::fclose(file);
