@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -244,6 +245,19 @@ TEST_F(FaultInjection, KnownMeterServedFromItsFilesWhileTheStoreIsDown) {
     proxy().cut_after_replies(kLookupReplies);
     call("ls range");
     EXPECT_TRUE(client().hgetall("Port0Met3OdLsCmd").empty());
+}
+
+// A connection that failed queues nothing while the host has not called
+// redis_init again: what it holds stays the same over any number of requests.
+TEST_F(FaultInjection, LostConnectionHoldsNoMoreWithEveryRequest) {
+    proxy().cut_after_replies(0);
+    for (const Call &c : every_call()) call(c);
+    ASSERT_NE(p_redis_handler, nullptr);
+    ASSERT_NE(p_redis_handler->err, 0);
+    const std::size_t queued = std::strlen(p_redis_handler->obuf);
+    for (int round = 0; round < 20; ++round)
+        for (const Call &c : every_call()) call(c);
+    EXPECT_EQ(std::strlen(p_redis_handler->obuf), queued);
 }
 
 // The real store stops between two requests and comes back empty, as a
