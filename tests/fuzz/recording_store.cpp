@@ -1,9 +1,12 @@
 #include "tests/fuzz/recording_store.hpp"
 
 #include <hiredis/hiredis.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <string_view>
@@ -49,7 +52,9 @@ private:
         buffered_.erase(0, at_);
         at_ = 0;
         char block[16384];
-        const ssize_t got = ::read(fd_, block, sizeof block);
+        ssize_t got;
+        do got = ::read(fd_, block, sizeof block);
+        while (got < 0 && errno == EINTR);
         if (got <= 0) return false;
         buffered_.append(block, static_cast<std::size_t>(got));
         return true;
@@ -63,6 +68,7 @@ private:
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -75,7 +81,15 @@ RecordingStore::RecordingStore() {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) throw std::runtime_error("socketpair failed");
     far_end_ = fds[1];
-    server_ = std::thread([this] { serve(far_end_); });
+    server_ = std::thread([this] {
+        // Signals are for the main thread (libFuzzer's timer among them): an
+        // interrupted read here would end the stand-in and leave the client
+        // waiting for ever.
+        sigset_t all;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        serve(far_end_);
+    });
     p_redis_handler = redisConnectFd(fds[0]);
 }
 
@@ -93,6 +107,15 @@ std::vector<std::vector<std::string>> RecordingStore::take() {
 
 // Commands arrive as RESP arrays of bulk strings: *N, then $len and the bytes, N times.
 void RecordingStore::serve(int fd) {
+    serve_commands(fd);
+    // However serving ended, the client must see the connection end rather
+    // than wait for a reply that will never come.
+    ::shutdown(fd, SHUT_RDWR);
+    std::lock_guard lock(mutex_);
+    cut_ = true;
+}
+
+void RecordingStore::serve_commands(int fd) {
     Input input(fd);
     std::string line, bulk;
     while (input.line(line)) {
@@ -111,14 +134,8 @@ void RecordingStore::serve(int fd) {
             std::lock_guard lock(mutex_);
             if (responder_) reply = responder_(args);
             commands_.push_back(std::move(args));
-            if (!reply) cut_ = true;
         }
-        if (!reply) {
-            // Both directions end: the client sees the connection drop.
-            ::shutdown(fd, SHUT_RDWR);
-            return;
-        }
-        if (!write_all(fd, *reply)) return;
+        if (!reply || !write_all(fd, *reply)) return;  // no reply: the connection is cut here
     }
 }
 

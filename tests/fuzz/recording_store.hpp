@@ -31,11 +31,13 @@ public:
     using Responder = std::function<std::optional<std::string>(const std::vector<std::string> &)>;
     void respond_with(Responder responder);
 
-    // Whether the connection is still up (not cut by the responder).
+    // Whether the connection is still up (not cut by the responder, nor
+    // ended by the client).
     bool connected() const;
 
 private:
     void serve(int fd);
+    void serve_commands(int fd);
 
     int far_end_ = -1;
     std::thread server_;

@@ -599,6 +599,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     dlms_dcu_config.EthMeterInfo.NumMeters = in.ConsumeIntegral<std::uint32_t>();
 
     connect_store();
+    store().take();  // the commands of earlier inputs are of no interest
     store().respond_with([&model](const std::vector<std::string> &args) { return respond(model, args); });
     dcu::meters::forget_known_serial_numbers();
     dcu::fuzz::sent_answers().clear();

@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -43,6 +46,7 @@ std::size_t reply_end(std::string_view bytes, std::size_t at) {
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -83,7 +87,13 @@ StoreProxy::StoreProxy(std::uint16_t store_port) : store_port_(store_port) {
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe failed");
     wake_read_.reset(fds[0]);
     wake_write_.reset(fds[1]);
-    thread_ = std::thread([this] { relay(); });
+    thread_ = std::thread([this] {
+        // Signals are for the test's own thread: none interrupts the relay.
+        sigset_t all;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        relay();
+    });
 }
 
 StoreProxy::~StoreProxy() {
