@@ -109,10 +109,13 @@ std::vector<std::vector<std::string>> RecordingStore::take() {
 void RecordingStore::serve(int fd) {
     serve_commands(fd);
     // However serving ended, the client must see the connection end rather
-    // than wait for a reply that will never come.
+    // than wait for a reply that will never come; connected() says so from
+    // before the client can see it.
+    {
+        std::lock_guard lock(mutex_);
+        cut_ = true;
+    }
     ::shutdown(fd, SHUT_RDWR);
-    std::lock_guard lock(mutex_);
-    cut_ = true;
 }
 
 void RecordingStore::serve_commands(int fd) {
