@@ -9,8 +9,15 @@
 namespace dcu::store {
 
 namespace {
+
 constexpr const char *kFunName = "redis_init()";
-}
+
+// Whether commands can be sent. A connection that failed stays failed until
+// redis_init makes a new one; hiredis would still queue every command given
+// to it in its write buffer, which would then grow with every request.
+bool usable() noexcept { return p_redis_handler != nullptr && p_redis_handler->err == 0; }
+
+}  // namespace
 
 Reply::Reply(redisReply *reply) noexcept : reply_(reply) {
     if (reply_ != nullptr) p_redis_reply = reply_;
@@ -50,7 +57,7 @@ std::optional<std::string_view> Reply::element_text(std::size_t i) const noexcep
 }
 
 Reply command(const char *format, ...) {
-    if (p_redis_handler == nullptr) return Reply{};
+    if (!usable()) return Reply{};
     va_list args;
     va_start(args, format);
     void *reply = redisvCommand(p_redis_handler, format, args);
@@ -59,7 +66,7 @@ Reply command(const char *format, ...) {
 }
 
 Reply command_argv(std::span<const std::string_view> args) {
-    if (p_redis_handler == nullptr) return Reply{};
+    if (!usable()) return Reply{};
     std::vector<const char *> argv;
     std::vector<std::size_t> argvlen;
     argv.reserve(args.size());
@@ -78,7 +85,7 @@ Pipeline::~Pipeline() {
 
 void Pipeline::append(const char *format, ...) {
     ++requested_;
-    if (broken_ || p_redis_handler == nullptr) {
+    if (broken_ || !usable()) {
         broken_ = true;
         return;
     }

@@ -76,6 +76,9 @@ void write_body(answer::TextBuilder &body, const BodyShape &shape, const Profile
     }
     const auto num_entries_slot = body.defer_member(answer::kCountMemberRoom);
 
+    // Names that fill the text must still leave room for the data list
+    // (empty then), so the answer keeps every member.
+    const auto data_list_room = body.hold_member_room(shape.data_key, answer::layout::kRowList);
     std::size_t named = 0;
     if (body.open_member("PARAM_LIST", answer::layout::kNameLine)) {
         for (const auto &column : data.selected) {
@@ -84,6 +87,7 @@ void write_body(answer::TextBuilder &body, const BodyShape &shape, const Profile
         }
         body.close();
     }
+    body.release(data_list_room);
     // Records carry the named columns only, so that NUM_PARAM, PARAM_LIST
     // and every record agree even when the names did not all fit.
     const auto named_columns = data.selected.first(named);

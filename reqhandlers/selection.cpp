@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -123,9 +124,15 @@ Selection load(const std::string &path, std::string_view section_name, const Mes
 
 }  // namespace dcu::selection
 
-extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
-    if (file_path == nullptr || section == nullptr) return;
+namespace {
+
+void append_selection_file(const char *file_path, const char *section) {
     const std::size_t used = ::strnlen(json_text, sizeof json_text);
+    // A host text without its NUL can't be appended to.
+    if (used == sizeof json_text) {
+        std::printf("json text full, can't append original file - %s\n", file_path);
+        return;
+    }
     const std::size_t room = sizeof json_text - 1 - used;
     std::string addition;
 
@@ -136,7 +143,10 @@ extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
     } else {
         dcu::UniqueFd fd(::open(file_path, O_RDONLY | O_CLOEXEC));
         if (!fd) std::printf("can't open to read original file - %s\n", file_path);
-        if (!dcu::selection::read_exactly(fd.get(), addition, static_cast<std::size_t>(info.st_size)))
+        // The text ends at the file's first NUL: beyond one byte more than
+        // the room, what the file holds can't change whether it fits.
+        const auto size = static_cast<std::size_t>(info.st_size);
+        if (!dcu::selection::read_exactly(fd.get(), addition, std::min(size, room + 1)))
             std::printf("can't read original file - %s\n", file_path);
         addition.resize(std::strlen(addition.c_str()));
     }
@@ -147,4 +157,15 @@ extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
     }
     std::memcpy(json_text + used, addition.data(), addition.size());
     json_text[used + addition.size()] = '\0';
+}
+
+}  // namespace
+
+extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
+    if (file_path == nullptr || section == nullptr) return;
+    try {
+        append_selection_file(file_path, section);
+    } catch (...) {
+        // Out of memory: nothing is appended, and nothing reaches the C host.
+    }
 }

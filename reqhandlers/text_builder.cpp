@@ -224,6 +224,18 @@ void TextBuilder::fill(const Slot &slot, std::string_view key, long long number)
     buffer_[length_] = '\0';
 }
 
+TextBuilder::Hold TextBuilder::hold_member_room(std::string_view key, const Layout &layout) {
+    // As open_member needs it for an empty container, with the separator it may take.
+    const std::size_t room = frames_[depth_ - 1].layout->separator.size() + key.size() + 4 + layout.open.size() +
+                             closing_room(layout);
+    if (!fits(room)) {
+        refuse();
+        return {};
+    }
+    reserved_ += room;
+    return {room};
+}
+
 std::size_t TextBuilder::member_at(std::string_view key, std::string_view value) {
     if (!member(key, value)) return std::string_view::npos;
     return length_ - 1 - escaped_length(value);

@@ -90,6 +90,16 @@ public:
     Slot defer_member(std::size_t room);
     void fill(const Slot &slot, std::string_view key, long long number);
 
+    // Room kept aside for a container member that must still follow what is
+    // written next (the data list after the names), so that a list that
+    // fills the text cannot leave the answer without it. Nothing can use the
+    // room until it is released, just before the member is opened.
+    struct Hold {
+        std::size_t room = 0;  // 0: the room was not there (counted as overflow)
+    };
+    Hold hold_member_room(std::string_view key, const Layout &layout);
+    void release(const Hold &hold) noexcept { reserved_ -= hold.room; }
+
     // Writes a member and returns where its value starts (npos when refused),
     // so that the value can later be replaced by a text of the same length.
     std::size_t member_at(std::string_view key, std::string_view value);

@@ -19,7 +19,10 @@ if [ ${#targets[@]} -eq 0 ]; then
   for dir in tests/fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
 fi
 
-printf '%-16s %10s %8s %10s %8s\n' target seconds runs "runs/s" corpus
+# seeds: the committed inputs (each is run first, so every crash input kept
+# as a seed is a regression test); new: the inputs it found that reach
+# further, left in build/fuzz/findings/<target>/corpus.
+printf '%-16s %8s %10s %8s %6s %6s\n' target seconds runs "runs/s" seeds new
 for target in "${targets[@]}"; do
   binary=build/fuzz/tests/fuzz/${target}_fuzz
   work=build/fuzz/findings/$target
@@ -34,6 +37,8 @@ for target in "${targets[@]}"; do
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$work/log")
   elapsed=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$work/log")
   elapsed=${elapsed:-$seconds}
+  seeds=$(ls "tests/fuzz/corpus/$target" | wc -l)
   units=$(ls "$work/corpus" | wc -l)
-  printf '%-16s %10s %8s %10s %8s\n' "$target" "$elapsed" "$runs" "$(( runs / (elapsed > 0 ? elapsed : 1) ))" "$units"
+  printf '%-16s %8s %10s %8s %6s %6s\n' "$target" "$elapsed" "$runs" "$(( runs / (elapsed > 0 ? elapsed : 1) ))" \
+    "$seeds" "$units"
 done

@@ -1,10 +1,13 @@
 // A stand-in for the store that records every command it receives and
-// answers each with +OK: the far end of a socket pair, served by a thread,
-// with p_redis_handler connected to the near end. The code under test goes
-// through hiredis and the store layer exactly as against a real server.
+// answers each with +OK, or with what a responder makes of it: the far end of
+// a socket pair, served by a thread, with p_redis_handler connected to the
+// near end. The code under test goes through hiredis and the store layer
+// exactly as against a real server.
 #pragma once
 
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,13 +25,26 @@ public:
     // The commands received since the last call, each as its arguments.
     std::vector<std::vector<std::string>> take();
 
+    // Makes the reply to each command from its arguments: the reply's bytes
+    // as the store protocol has them ("+OK\r\n", "$2\r\nab\r\n", ...), or
+    // nothing to cut the connection there, as a store that stops would.
+    using Responder = std::function<std::optional<std::string>(const std::vector<std::string> &)>;
+    void respond_with(Responder responder);
+
+    // Whether the connection is still up (not cut by the responder, nor
+    // ended by the client).
+    bool connected() const;
+
 private:
     void serve(int fd);
+    void serve_commands(int fd);
 
     int far_end_ = -1;
     std::thread server_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::vector<std::vector<std::string>> commands_;
+    Responder responder_;
+    bool cut_ = false;
 };
 
 }  // namespace dcu::fuzz
