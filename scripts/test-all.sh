@@ -6,7 +6,9 @@
 #   2. cross-builds for the unit's board (armhf) and runs the tests under
 #      qemu-arm;
 #   3. builds the Debian packages for amd64 and armhf and checks them;
-#   4. runs each fuzz target for a short smoke time (DCU_FUZZ_SECONDS, 30).
+#   4. runs the suites again under valgrind memcheck (leaks, invalid access);
+#   5. runs each fuzz target for a short smoke time (DCU_FUZZ_SECONDS, 30);
+#      the committed seeds, crash inputs found earlier among them, run first.
 # Each suite that needs a store or a broker starts its own; nothing needs to
 # be running beforehand.
 set -euo pipefail
@@ -27,6 +29,9 @@ scripts/test-armhf.sh
 
 echo "== packages"
 scripts/package.sh
+
+echo "== valgrind memcheck"
+scripts/test-valgrind.sh
 
 echo "== fuzz targets, ${DCU_FUZZ_SECONDS:-30} s each"
 scripts/fuzz.sh "${DCU_FUZZ_SECONDS:-30}"

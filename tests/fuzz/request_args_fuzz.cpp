@@ -569,14 +569,14 @@ void call_words(FuzzedDataProvider &in) {
         if (error.empty()) fail("a request refused without a reason");
         return;
     }
-    if (parsed->spec->word == "selection") return;  // the host's own: any path of the unit
+    if (parsed->row->word == "selection") return;  // the host's own: any path of the unit
     const auto before = dcu::fuzz::sent_answers().size();
-    parsed->spec->call(parsed->args);
-    if (parsed->spec->answer_type.empty()) {
+    parsed->row->call(parsed->args);
+    if (parsed->row->answer_type.empty()) {
         if (dcu::fuzz::sent_answers().size() != before) fail("an answer from a request that answers nothing");
         return;
     }
-    check_answer(parsed->spec->answer_type, static_cast<int>(parsed->args[0].number), before);
+    check_answer(parsed->row->answer_type, static_cast<int>(parsed->args[0].number), before);
 }
 
 }  // namespace
