@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -78,6 +79,9 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
     err_write.reset();
 
     ::signal(SIGPIPE, SIG_IGN);
+    // Writes to the child never block: a child that is itself blocked writing
+    // its output would otherwise wait for us while we wait for it.
+    ::fcntl(in_write.get(), F_SETFL, ::fcntl(in_write.get(), F_GETFL) | O_NONBLOCK);
     size_t written = 0;
     if (options.stdin_text.empty()) in_write.reset();
 
@@ -100,7 +104,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
                 ssize_t n = ::write(in_write.get(), options.stdin_text.data() + written,
                                     options.stdin_text.size() - written);
                 if (n > 0) written += static_cast<size_t>(n);
-                if (n < 0 || written == options.stdin_text.size()) in_write.reset();
+                if ((n < 0 && errno != EAGAIN) || written == options.stdin_text.size()) in_write.reset();
                 continue;
             }
             char buffer[65536];
