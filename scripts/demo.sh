@@ -146,5 +146,59 @@ kill "$mqtt_host"
 wait "$mqtt_host" && echo "   exit status 0"
 mqtt_host=
 grep '^L' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed 's/^/   /'
+
+# --- Field tools --------------------------------------------------------------
+
+echo
+echo "== ifacegen: a static address for eth0 in the unit's interfaces file"
+mkdir -p "$DCU_ROOT/etc/network"
+cat >"$DCU_ROOT/etc/network/interfaces" <<'IFACES'
+auto lo
+iface lo inet loopback
+
+auto eth0
+iface eth0 inet static
+	address 192.168.1.2
+	netmask 255.255.255.0
+	gateway 192.168.1.1
+
+auto eth1
+iface eth1 inet dhcp
+IFACES
+"$bin/tools/netif/ifacegen" 10.20.0.15 255.255.0.0 10.20.0.1 eth0 >"$work/ifacegen.out"
+echo "-- what changed between interfaces and interfaces1 (the input is left as it was)"
+diff "$DCU_ROOT/etc/network/interfaces" "$DCU_ROOT/etc/network/interfaces1" | sed 's/^/   /' || true
+
+echo
+echo "== ttysink and ttyblast over a pseudo-terminal pair standing in for a serial cable"
+mkdir -p "$DCU_ROOT/dev"
+socat pty,raw,echo=0,link="$DCU_ROOT/dev/ttyS0" pty,raw,echo=0,link="$DCU_ROOT/dev/ttyS1" 2>/dev/null &
+socat_pid=$!
+for _ in $(seq 1 100); do [ -e "$DCU_ROOT/dev/ttyS1" ] && break; sleep 0.05; done
+stdbuf -o0 "$bin/tools/serial/ttysink" 0 10 >"$work/sink.out" 2>&1 &
+sink_pid=$!
+for _ in $(seq 1 100); do grep -q '^End' "$work/sink.out" && break; sleep 0.05; done
+stdbuf -o0 "$bin/tools/serial/ttyblast" 1 1 10 >"$work/blast.out" 2>&1 &
+blast_pid=$!
+for _ in $(seq 1 100); do grep -q 'a$' "$work/sink.out" && break; sleep 0.05; done
+sleep 0.2
+kill "$blast_pid" "$sink_pid" "$socat_pid" 2>/dev/null || true
+wait "$blast_pid" "$sink_pid" "$socat_pid" 2>/dev/null || true
+echo "-- ttysink 0 10 (port ttyS0, 9600 bit/s):"
+sed 's/^/   /' "$work/sink.out"
+echo
+echo "-- ttyblast 1 1 10 (ttyS1): it sent \"a\" and printed what came back"
+sed 's/^/   /' "$work/blast.out"
+echo
+
+echo
+echo "== imgseal: the MD5 signature list of a (tiny) firmware release"
+release="$work/release"
+mkdir -p "$release/tev_install_dir" "$release/x/tev_dcu_firmware" "$release/x/build"
+for f in tev_dcu_firmware.tar bldStrswan.tar lib.tar newInstall.sh; do echo "$f contents" >"$release/tev_install_dir/$f"; done
+(cd "$release/x/build" && "$OLDPWD/$bin/tools/sign/imgseal" 1 2>/dev/null | tail -n 2 | sed 's/^/   /')
+echo "-- ../tev_dcu_firmware/checksum"
+sed 's/^/   /' "$release/x/tev_dcu_firmware/checksum"
+
 echo
 echo "== demo complete"
