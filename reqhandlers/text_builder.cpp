@@ -29,9 +29,6 @@ bool TextBuilder::refuse() noexcept {
     return false;
 }
 
-
-
-
 namespace {
 // Writes through a local pointer: the compiler then need not assume that each
 // byte written may change the builder's own fields.
@@ -39,23 +36,36 @@ char *copy_to(char *out, std::string_view bytes) noexcept {
     for (char c : bytes) *out++ = c;
     return out;
 }
+
+// "value", escaped.
+char *write_quoted(char *out, std::string_view value) noexcept {
+    *out++ = '"';
+    out = escape_into(out, value);
+    *out++ = '"';
+    return out;
+}
+
+// "KEY":"value", the value escaped.
+char *write_member(char *out, std::string_view key, std::string_view value) noexcept {
+    *out++ = '"';
+    out = copy_to(out, key);
+    *out++ = '"';
+    *out++ = ':';
+    return write_quoted(out, value);
+}
 }  // namespace
+
+void TextBuilder::end_element(char *end) noexcept {
+    *end = '\0';
+    length_ = static_cast<std::size_t>(end - buffer_.data());
+    ++frames_[depth_ - 1].count;
+}
 
 bool TextBuilder::member(std::string_view key, std::string_view value) {
     const std::string_view sep = separator();
     // sep "KEY":"value"
     if (!fits_escaped(sep.size() + key.size() + 5, value)) return refuse();
-    char *out = copy_to(buffer_.data() + length_, sep);
-    *out++ = '"';
-    out = copy_to(out, key);
-    *out++ = '"';
-    *out++ = ':';
-    *out++ = '"';
-    out = escape_into(out, value);
-    *out++ = '"';
-    *out = '\0';
-    length_ = static_cast<std::size_t>(out - buffer_.data());
-    ++frames_[depth_ - 1].count;
+    end_element(write_member(copy_to(buffer_.data() + length_, sep), key, value));
     return true;
 }
 
@@ -90,13 +100,7 @@ bool TextBuilder::open_member(std::string_view key, const Layout &layout) {
 bool TextBuilder::element(std::string_view value) {
     const std::string_view sep = separator();
     if (!fits_escaped(sep.size() + 2, value)) return refuse();
-    char *out = copy_to(buffer_.data() + length_, sep);
-    *out++ = '"';
-    out = escape_into(out, value);
-    *out++ = '"';
-    *out = '\0';
-    length_ = static_cast<std::size_t>(out - buffer_.data());
-    ++frames_[depth_ - 1].count;
+    end_element(write_quoted(copy_to(buffer_.data() + length_, sep), value));
     return true;
 }
 
@@ -130,19 +134,10 @@ bool TextBuilder::object_element(const Layout &layout, std::span<const std::stri
     out = copy_to(out, layout.open);
     for (std::size_t i = 0; i < count; ++i) {
         if (i > 0) out = copy_to(out, layout.separator);
-        *out++ = '"';
-        out = copy_to(out, keys[i]);
-        *out++ = '"';
-        *out++ = ':';
-        *out++ = '"';
-        out = escape_into(out, values[i]);
-        *out++ = '"';
+        out = write_member(out, keys[i], values[i]);
     }
     if (count > 0) out = copy_to(out, layout.after_last);
-    out = copy_to(out, layout.close);
-    *out = '\0';
-    length_ = static_cast<std::size_t>(out - buffer_.data());
-    ++frames_[depth_ - 1].count;
+    end_element(copy_to(out, layout.close));
     return true;
 }
 
@@ -212,15 +207,8 @@ void TextBuilder::fill(const Slot &slot, std::string_view key, long long number)
     }
     char *at = buffer_.data() + slot.offset;
     std::memmove(at + size, at, length_ - slot.offset);
-    std::size_t end = length_ + size;
-    length_ = slot.offset;
-    put(sep);
-    put("\""sv);
-    put(key);
-    put("\":\""sv);
-    put(value);
-    put("\""sv);
-    length_ = end;
+    write_member(copy_to(at, sep), key, value);  // digits need no escaping: exactly `size` bytes
+    length_ += size;
     buffer_[length_] = '\0';
 }
 

@@ -132,6 +132,8 @@ private:
         return fits(fixed + max_escaped_length(value.size())) || fits(fixed + escaped_length(value));
     }
     bool push(const Layout &layout, std::size_t lead_bytes, std::string_view key);
+    // Ends an element written up to end: NUL, length, the container's count.
+    void end_element(char *end) noexcept;
     static std::size_t closing_room(const Layout &layout) noexcept {
         return layout.after_last.size() + layout.close.size();
     }

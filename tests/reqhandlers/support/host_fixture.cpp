@@ -41,17 +41,10 @@ HostRecord &host() {
 
 void forget_known_serial_numbers() { dcu::meters::forget_known_serial_numbers(); }
 
-PrivateStore &HandlerTest::store() {
-    static PrivateStore instance;
-    return instance;
-}
-
-void HandlerTest::SetUpTestSuite() { store().start(); }
-
 void HandlerTest::TearDownTestSuite() {
     if (p_redis_handler) redisFree(p_redis_handler);
     p_redis_handler = nullptr;
-    store().stop();
+    StoreSuite::TearDownTestSuite();
 }
 
 void HandlerTest::SetUp() {

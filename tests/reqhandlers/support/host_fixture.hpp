@@ -13,6 +13,7 @@
 
 #include "dcu/reqhandlers.h"
 #include "tests/support/private_store.hpp"
+#include "tests/support/store_suite.hpp"
 #include "tests/support/strict_json.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -30,14 +31,12 @@ HostRecord &host();
 // does this; tests start from a clean table).
 void forget_known_serial_numbers();
 
-class HandlerTest : public ::testing::Test {
+class HandlerTest : public StoreSuite {
 protected:
-    static void SetUpTestSuite();
     static void TearDownTestSuite();
     void SetUp() override;
     void TearDown() override;
 
-    static PrivateStore &store();
     StoreClient &client() { return *client_; }
     const TempDir &root() const { return *root_; }
     // Writes a file of the unit, path given as on the unit ("/usr/tev/...").
