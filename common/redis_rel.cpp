@@ -1,6 +1,9 @@
+#include <poll.h>
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -17,7 +20,48 @@ constexpr const char *kFunName = "redis_init()";
 // to it in its write buffer, which would then grow with every request.
 bool usable() noexcept { return p_redis_handler != nullptr && p_redis_handler->err == 0; }
 
+std::uint64_t g_failed_commands = 0;
+const RequestScope *g_current_scope = nullptr;
+
+enum class Failure { earlier, now };
+
+// A command that got no reply, because the connection had failed earlier or
+// failed just now. hiredis words a time-out as the socket's EAGAIN
+// ("Resource temporarily unavailable"); the log should say what happened.
+Reply no_reply(Failure failure) noexcept {
+    const int error = errno;
+    ++g_failed_commands;
+    if (failure == Failure::now && p_redis_handler != nullptr && p_redis_handler->err == REDIS_ERR_IO &&
+        (error == EAGAIN || error == EWOULDBLOCK))
+        std::snprintf(p_redis_handler->errstr, sizeof p_redis_handler->errstr, "no reply within %d s",
+                      kCommandTimeoutSeconds);
+    return Reply{};
+}
+
 }  // namespace
+
+bool connection_alive() noexcept {
+    if (!usable() || p_redis_handler->fd < 0) return false;
+    pollfd socket{p_redis_handler->fd, POLLIN | POLLRDHUP, 0};
+    int ready;
+    do {
+        ready = ::poll(&socket, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    // Between requests the store has nothing to say: anything readable is
+    // the connection's end (a store that restarted or went away) or bytes
+    // out of step with the commands.
+    return ready == 0;
+}
+
+std::uint64_t failed_commands() noexcept { return g_failed_commands; }
+
+RequestScope::RequestScope() noexcept : failed_at_start_(g_failed_commands), outer_(g_current_scope) {
+    g_current_scope = this;
+}
+
+RequestScope::~RequestScope() { g_current_scope = outer_; }
+
+const RequestScope *RequestScope::current() noexcept { return g_current_scope; }
 
 Reply::Reply(redisReply *reply) noexcept : reply_(reply) {
     if (reply_ != nullptr) p_redis_reply = reply_;
@@ -57,16 +101,17 @@ std::optional<std::string_view> Reply::element_text(std::size_t i) const noexcep
 }
 
 Reply command(const char *format, ...) {
-    if (!usable()) return Reply{};
+    if (!usable()) return no_reply(Failure::earlier);
     va_list args;
     va_start(args, format);
     void *reply = redisvCommand(p_redis_handler, format, args);
     va_end(args);
+    if (reply == nullptr) return no_reply(Failure::now);
     return Reply(static_cast<redisReply *>(reply));
 }
 
 Reply command_argv(std::span<const std::string_view> args) {
-    if (!usable()) return Reply{};
+    if (!usable()) return no_reply(Failure::earlier);
     std::vector<const char *> argv;
     std::vector<std::size_t> argvlen;
     argv.reserve(args.size());
@@ -76,6 +121,7 @@ Reply command_argv(std::span<const std::string_view> args) {
         argvlen.push_back(arg.size());
     }
     void *reply = redisCommandArgv(p_redis_handler, static_cast<int>(argv.size()), argv.data(), argvlen.data());
+    if (reply == nullptr) return no_reply(Failure::now);
     return Reply(static_cast<redisReply *>(reply));
 }
 
@@ -103,13 +149,13 @@ void Pipeline::append(const char *format, ...) {
 Reply Pipeline::next() {
     if (taken_ >= requested_) return Reply{};
     ++taken_;
-    if (taken_ > appended_ || p_redis_handler == nullptr) return Reply{};
+    if (taken_ > appended_ || p_redis_handler == nullptr) return no_reply(Failure::earlier);
     void *reply = nullptr;
-    if (redisGetReply(p_redis_handler, &reply) != REDIS_OK) {
+    if (redisGetReply(p_redis_handler, &reply) != REDIS_OK || reply == nullptr) {
         // The connection is gone: nothing more will come for this pipeline.
         appended_ = taken_ - 1;
         broken_ = true;
-        return Reply{};
+        return no_reply(Failure::now);
     }
     return Reply(static_cast<redisReply *>(reply));
 }
@@ -133,6 +179,14 @@ int connect(const char *server, std::uint16_t port, PendingReply pending) {
         return -1;
     }
     if (p_redis_handler->err != 0) {
+        dbg_log(0, "%-20s : Connection error: %s\n", kFunName, p_redis_handler->errstr);
+        redisFree(p_redis_handler);
+        p_redis_handler = nullptr;
+        return -1;
+    }
+    // Without a time-out a store that stops answering (a paused or hung
+    // server) would hold every command, and the process with it, for ever.
+    if (redisSetTimeout(p_redis_handler, timeval{kCommandTimeoutSeconds, 0}) != REDIS_OK) {
         dbg_log(0, "%-20s : Connection error: %s\n", kFunName, p_redis_handler->errstr);
         redisFree(p_redis_handler);
         p_redis_handler = nullptr;

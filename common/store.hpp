@@ -1,5 +1,10 @@
 // Every store command of the system goes through this layer.
 //
+// Commands wait at most kCommandTimeout for their reply. A command that gets
+// no reply (no connection, connection lost, time-out) leaves the connection
+// failed: nothing more is sent on it until redis_init makes a new one, since
+// a late reply would be taken for the reply of a later command.
+//
 // A Reply owns one hiredis reply: while it lives the reply is also held in
 // p_redis_reply (the reply of the command issued last); when it goes out of
 // scope the reply is freed exactly once and p_redis_reply no longer points
@@ -72,6 +77,37 @@ private:
     std::size_t requested_ = 0; // commands asked for, sent or not
     std::size_t taken_ = 0;     // replies handed out
     bool broken_ = false;       // a send or read failed: later replies are null
+};
+
+// How long a command may wait for its reply (and to be written) before the
+// connection counts as failed; the connection attempt has its own 1.5 s.
+inline constexpr int kCommandTimeoutSeconds = 2;
+
+// Whether the connection can carry commands: it stands, nothing has failed on
+// it, and the store has not closed it meanwhile (a store that restarted).
+// Looks at the socket only, without a round trip.
+bool connection_alive() noexcept;
+
+// How many commands have got no reply since the process started. A handler
+// compares it before and after its work: an answer built while commands
+// failed can't be told from one about a unit that has nothing.
+std::uint64_t failed_commands() noexcept;
+
+// The commands of one request: whether any of them got no reply. Made at
+// the entry point of each handler; answers consult the innermost one.
+class RequestScope {
+public:
+    RequestScope() noexcept;
+    RequestScope(const RequestScope &) = delete;
+    RequestScope &operator=(const RequestScope &) = delete;
+    ~RequestScope();
+    bool store_failed() const noexcept { return failed_commands() != failed_at_start_; }
+    // The scope of the request being handled; null outside any.
+    static const RequestScope *current() noexcept;
+
+private:
+    std::uint64_t failed_at_start_;
+    const RequestScope *outer_;
 };
 
 enum class PendingReply { keep, release };

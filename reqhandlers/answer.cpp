@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/store.hpp"
 #include "dcu/reqhandlers.h"
 
 namespace dcu::answer {
@@ -43,6 +44,9 @@ void Answer::fail() noexcept { text_.patch(status_offset_, kFailure); }
 
 int Answer::send() {
     if (text_.overflowed()) fail();
+    // A store command of this request that got no reply leaves the answer
+    // without what the store holds: it must not pass for a complete one.
+    if (const auto *request = store::RequestScope::current(); request != nullptr && request->store_failed()) fail();
     std::size_t length = text_.finish();
     g_json_text_dirty = length;
     std::printf("Sending Json text Len : %d\n", static_cast<int>(length));

@@ -36,7 +36,7 @@ public:
     // CMD_STATUS becomes "FAILURE".
     void fail() noexcept;
     // Closes the text (CMD_STATUS "FAILURE" if anything was left out for want
-    // of room), prints its length, hands it to send_msg; returns what send_msg
+    // of room, or if a store command of the request got no reply), prints its length, hands it to send_msg; returns what send_msg
     // returned.
     int send();
 

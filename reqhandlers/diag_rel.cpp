@@ -142,6 +142,12 @@ int send_commn_status(int seq_num) {
 
 }  // namespace dcu::diagnostics
 
-extern "C" int send_modem_status_det(int seq_num) { return dcu::diagnostics::send_modem_status(seq_num); }
+extern "C" int send_modem_status_det(int seq_num) {
+    const dcu::store::RequestScope request;
+    return dcu::diagnostics::send_modem_status(seq_num);
+}
 
-extern "C" int send_commn_status_det(int seq_num) { return dcu::diagnostics::send_commn_status(seq_num); }
+extern "C" int send_commn_status_det(int seq_num) {
+    const dcu::store::RequestScope request;
+    return dcu::diagnostics::send_commn_status(seq_num);
+}

@@ -1,6 +1,10 @@
 // The C boundary of the handlers: nothing thrown inside (memory running out
-// is the one thing that can throw) may reach the host.
+// is the one thing that can throw) may reach the host, and every store
+// command inside belongs to the request's scope (an answer built while one
+// of them failed says so).
 #pragma once
+
+#include "common/store.hpp"
 
 namespace dcu::entry {
 
@@ -9,6 +13,7 @@ namespace dcu::entry {
 // answer) and its result is returned; should that throw too, 0.
 template <class Work, class OnFailure>
 int guarded(Work &&work, OnFailure &&on_failure) noexcept {
+    const store::RequestScope request;
     try {
         return work();
     } catch (...) {

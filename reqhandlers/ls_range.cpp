@@ -2,11 +2,18 @@
 // range becomes a command hash for the unit's meter-reading process,
 // "Port<p>Met<m>OdLsCmd". Nothing is answered: the meter-reading process acts
 // on the hash, and its files are listed later by the on-demand file list.
+//
+// The pending flag and the range are written in one transaction, so the
+// meter-reading process never sees NeedToRead 1 beside the range of an
+// earlier request, and a connection lost part-way writes nothing at all.
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "common/store.hpp"
 #include "dcu/reqhandlers.h"
+#include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
 
 namespace dcu::ls_range {
@@ -31,30 +38,65 @@ RangeEnd range_end_of(const ls_time_stamp &stamp) noexcept {
     return {bytes[0], bytes[1], year, bytes[2], bytes[3]};
 }
 
-void write_command(const meters::Position &at, const RangeEnd &start, const RangeEnd &end) {
-    // One round trip; the pending flag goes first, before the range fields.
+constexpr std::size_t kWrites = 3;
+
+// What became of the command, as EXEC tells it: one reply per write, a null
+// when the store discarded the transaction, nothing when the connection
+// failed (the store may or may not have run it then).
+struct Outcome {
+    std::string_view verdict;  // empty: stored
+    std::string reason;
+};
+
+Outcome outcome_of(const store::Reply &exec) {
+    if (!exec.arrived())
+        return {"not confirmed", p_redis_handler != nullptr ? p_redis_handler->errstr : "no store connection"};
+    if (exec.is_error()) return {"not stored", exec.get()->str};
+    if (exec.element_count() != kWrites) return {"not stored", "transaction discarded"};
+    for (std::size_t i = 0; i < kWrites; ++i) {
+        const redisReply *write = exec.get()->element[i];
+        if (write->type == REDIS_REPLY_ERROR) return {"not stored", write->str};
+    }
+    return {};
+}
+
+// One round trip; the pending flag goes first, before the range fields.
+Outcome write_command(const meters::Position &at, const RangeEnd &start, const RangeEnd &end) {
     store::Pipeline pipeline;
+    pipeline.append("MULTI");
     pipeline.append("hmset Port%dMet%dOdLsCmd NeedToRead %d", at.port, at.meter, 1);
     pipeline.append("hmset Port%dMet%dOdLsCmd Day %d Mon %d Year %d Hour %d Min %d", at.port, at.meter, start.day,
                     start.month, start.year, start.hour, start.minute);
     pipeline.append("hmset Port%dMet%dOdLsCmd Day2 %d Mon2 %d Year2 %d Hour2 %d Min2 %d", at.port, at.meter, end.day,
                     end.month, end.year, end.hour, end.minute);
-    // The replies say nothing the handler acts on; each is released in turn.
-    for (int i = 0; i < 3; ++i) pipeline.next();
+    pipeline.append("EXEC");
+    // MULTI's OK and the writes' QUEUED say nothing: EXEC tells the outcome.
+    for (std::size_t i = 0; i < 1 + kWrites; ++i) pipeline.next();
+    return outcome_of(pipeline.next());
 }
 
 }  // namespace
 
 }  // namespace dcu::ls_range
 
-extern "C" void send_od_ls_range_det(int /*seq_num*/, const char *ser_num, ls_time_stamp start, ls_time_stamp end) {
+extern "C" void send_od_ls_range_det(int seq_num, const char *ser_num, ls_time_stamp start, ls_time_stamp end) {
     using namespace dcu;
-    try {
-        // A serial number no meter has gets no command: the hash would belong to no meter.
-        const auto at = meters::resolve(ser_num);
-        if (!at) return;
-        ls_range::write_command(*at, ls_range::range_end_of(start), ls_range::range_end_of(end));
-    } catch (...) {
-        // Nothing may cross into the C host; the request is simply not handed on.
-    }
+    // Nothing may cross into the C host; out of memory, the request is
+    // simply not handed on.
+    entry::guarded(
+        [&] {
+            // A serial number no meter has gets no command: the hash would belong to no meter.
+            const auto at = meters::resolve(ser_num);
+            if (!at) return 0;
+            const auto outcome =
+                ls_range::write_command(*at, ls_range::range_end_of(start), ls_range::range_end_of(end));
+            // Nothing answers this request: the host's log is the one place
+            // where a command the head-end believes handed on can show as lost.
+            if (!outcome.verdict.empty())
+                dbg_log(0, "%-20s : Range command of SEQ_NUM %d for Port%dMet%dOdLsCmd %.*s: %s\n",
+                        "send_od_ls_range_det()", seq_num, at->port, at->meter,
+                        static_cast<int>(outcome.verdict.size()), outcome.verdict.data(), outcome.reason.c_str());
+            return 0;
+        },
+        [] { return 0; });
 }

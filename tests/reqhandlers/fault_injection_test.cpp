@@ -14,12 +14,14 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/store.hpp"
 #include "tests/reqhandlers/support/host_fixture.hpp"
 #include "tests/reqhandlers/support/profile_fixtures.hpp"
 #include "tests/support/answer_checks.hpp"
@@ -170,8 +172,10 @@ private:
 
 // For every entry point, the store is lost after each possible number of
 // replies of a request (0: before the first): every call still answers
-// soundly; once all replies came the answer is the whole one; and after
-// redis_init the next answer is whole again.
+// soundly and, with a reply missing, says FAILURE (an answer built on a
+// failed connection never passes for a whole one); once all replies came
+// the answer is the whole one; and after redis_init the next answer is
+// whole again.
 TEST_F(FaultInjection, StoreLostAfterAnyReplyOfARequest) {
     for (const Call &c : every_call()) {
         SCOPED_TRACE(c.name);
@@ -186,6 +190,8 @@ TEST_F(FaultInjection, StoreLostAfterAnyReplyOfARequest) {
             const auto answer = call(c);
             if (replies == needed) {
                 EXPECT_EQ(answer, whole);
+            } else if (answer) {
+                EXPECT_EQ(answer_member(*answer, "CMD_STATUS"), "FAILURE") << *answer;
             }
             proxy().behave();
             connect_through_proxy();
@@ -194,8 +200,8 @@ TEST_F(FaultInjection, StoreLostAfterAnyReplyOfARequest) {
     }
 }
 
-// What the answers say when the store is lost part way, by the rules for
-// missing replies.
+// What the answers say when the store is lost part way: what was read, by
+// the rules for missing replies, under CMD_STATUS "FAILURE".
 TEST_F(FaultInjection, AnswersWhenTheStoreIsLostPartWay) {
     struct Case {
         const char *call;
@@ -210,7 +216,7 @@ TEST_F(FaultInjection, AnswersWhenTheStoreIsLostPartWay) {
         {"meter list", 4,
          answer_head("GET_METER_SER_LIST", 7, "FAILURE") + "\"NUM_MET\":\"1\",\n\"MET_LIST\":\n[\n\"SN01\"]\n}\n}\n"},
         // The meter was found; its readings and status are missing replies.
-        {"inst", kLookupReplies, answer_head("OD_INST", 7, "SUCCESS") + inst_tail},
+        {"inst", kLookupReplies, answer_head("OD_INST", 7, "FAILURE") + inst_tail},
         // Nothing about the meter could be read: no meter has SN01.
         {"billing", 0,
          answer_head("OD_BILLING", 7, "FAILURE") +
@@ -221,7 +227,13 @@ TEST_F(FaultInjection, AnswersWhenTheStoreIsLostPartWay) {
              "\"DIR_NAME\":\"meter_id_3\",\n\"NUM_FILES\":\"0\",\n\"FILE_LIST\":\n[]\n}\n}\n"},
         {"modem", 0,
          "{\n\"TYPE\":\"GET_MODEM_DIAG_MESSAGE\",\n\"SEQ_NUM\":\"7\",\n\"DATATYPE\":\"MODEM_MESSAGE\",\n"
-         "\"CMD_STATUS\":\"SUCCESS\",\n\"DATA\":\n{\n\"Status\":\"7\"\n}\n}\n"},
+         "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"Status\":\"7\"\n}\n}\n"},
+        // The meter type came, the counts did not: the record's counts stand.
+        {"commn", 1,
+         "{\n\"TYPE\":\"GET_COMMN_STATUS_MESSAGE\",\n\"SEQ_NUM\":\"7\",\n\"DATATYPE\":\"DLMS_DIAG_MESSAGE\",\n"
+         "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"NUM_PORTS\":\"4\",\n"
+         "\"PORT1\":\n{\n\"NUM_METERS\":\"0\",\n\"STATUS\":\n[]\n},\n\"PORT2\":\n{\n\"NUM_METERS\":\"0\",\n\"STATUS\":\n[]\n},\n"
+         "\"PORT3\":\n{\n\"NUM_METERS\":\"0\",\n\"STATUS\":\n[]\n},\n\"PORT4\":\n{\n\"NUM_METERS\":\"0\",\n\"STATUS\":\n[]\n}\n}\n}\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.call);
@@ -234,17 +246,47 @@ TEST_F(FaultInjection, AnswersWhenTheStoreIsLostPartWay) {
 }
 
 // A host that knew the meter before the store went keeps serving its files,
-// and a range command that can't reach the store writes nothing.
+// under CMD_STATUS "FAILURE" (the meter's serial numbers could not be read
+// afresh), and a range command that can't reach the store writes nothing.
 TEST_F(FaultInjection, KnownMeterServedFromItsFilesWhileTheStoreIsDown) {
     const auto whole = call("billing");
+    ASSERT_TRUE(whole);
     proxy().cut_after_replies(0);
-    EXPECT_EQ(call("billing"), whole);
+    std::string flagged = *whole;
+    flagged.replace(flagged.find("\"SUCCESS\""), 9, "\"FAILURE\"");
+    EXPECT_EQ(call("billing"), flagged);
 
     proxy().behave();
     connect_through_proxy();
     proxy().cut_after_replies(kLookupReplies);
     call("ls range");
     EXPECT_TRUE(client().hgetall("Port0Met3OdLsCmd").empty());
+}
+
+// The range command's writes land together or not at all: a connection lost
+// anywhere inside the transaction leaves the meter's command as it was (the
+// meter-reading process never sees NeedToRead 1 beside an old range), and
+// the host's log says the command was not confirmed.
+TEST_F(FaultInjection, RangeCommandCutInsideItsTransactionWritesNothing) {
+    const std::map<std::string, std::string> old_command{{"NeedToRead", "0"}, {"Day", "1"}, {"Day2", "2"}};
+    // MULTI, the three writes, EXEC: cut before the 1st to the 4th passes, so EXEC never arrives.
+    for (std::size_t passed = 0; passed < 4; ++passed) {
+        SCOPED_TRACE(std::to_string(passed) + " commands of the transaction passed");
+        for (const auto &[field, value] : old_command) client().hset("Port0Met3OdLsCmd", field, value);
+        host().log.clear();
+        proxy().cut_after_commands(kLookupReplies + passed);
+        call("ls range");
+        EXPECT_EQ(client().hgetall("Port0Met3OdLsCmd"), old_command);
+        ASSERT_FALSE(host().log.empty());
+        EXPECT_NE(host().log.back().find("Range command of SEQ_NUM 7 for Port0Met3OdLsCmd not confirmed: "),
+                  std::string::npos)
+            << host().log.back();
+        proxy().behave();
+        connect_through_proxy();
+    }
+    call("ls range");
+    EXPECT_EQ(client().hget("Port0Met3OdLsCmd", "NeedToRead"), "1");
+    EXPECT_EQ(client().hget("Port0Met3OdLsCmd", "Day"), "5");
 }
 
 // A connection that failed queues nothing while the host has not called
@@ -412,7 +454,10 @@ TEST_F(FaultInjection, HugeValuesGiveWellFormedFailures) {
 // The library sets no time-out on commands: a store that answers slowly,
 // even slower than the 1.5 s allowed for connecting, only makes the handler
 // wait, and the answers are the whole ones.
-TEST_F(FaultInjection, SlowStoreStillGivesWholeAnswers) {
+// A slow store still gives whole answers, up to the command time-out; a
+// reply later than that is a failed connection: FAILURE, and whole again
+// once the host has connected anew.
+TEST_F(FaultInjection, SlowStoreGivesWholeAnswersUpToTheTimeOut) {
     std::vector<std::optional<std::string>> whole;
     for (const Call &c : every_call()) whole.push_back(call(c));
     proxy().delay_replies(5ms);
@@ -423,6 +468,14 @@ TEST_F(FaultInjection, SlowStoreStillGivesWholeAnswers) {
     proxy().behave();
     const auto inst = call("inst");
     proxy().delay_next_reply(1600ms);
+    EXPECT_EQ(call("inst"), inst);
+
+    proxy().delay_next_reply(std::chrono::seconds(dcu::store::kCommandTimeoutSeconds) + 500ms);
+    const auto late = call("inst");
+    ASSERT_TRUE(late);
+    EXPECT_EQ(answer_member(*late, "CMD_STATUS"), "FAILURE") << *late;
+    EXPECT_STREQ(p_redis_handler->errstr, "no reply within 2 s");
+    connect_through_proxy();
     EXPECT_EQ(call("inst"), inst);
 }
 

@@ -43,10 +43,13 @@ protected:
     }
 };
 
+// The three writes land together: one transaction, the pending flag first.
 const Commands kMarchCommand{
+    {"MULTI"},
     {"hmset", "Port1Met3OdLsCmd", "NeedToRead", "1"},
     {"hmset", "Port1Met3OdLsCmd", "Day", "5", "Mon", "3", "Year", "2024", "Hour", "10", "Min", "30"},
     {"hmset", "Port1Met3OdLsCmd", "Day2", "6", "Mon2", "3", "Year2", "2024", "Hour2", "0", "Min2", "0"},
+    {"EXEC"},
 };
 
 TEST_F(LsRange, PendingFlagFirstThenStartAndEnd) {
@@ -69,15 +72,32 @@ TEST_F(LsRange, ARepeatedRequestWritesTheSameCommandAgain) {
 TEST_F(LsRange, ValuesAreWrittenAsUnsignedDecimalsUnchecked) {
     // Each field at its top value: no sign, no bound, the year from both its bytes.
     auto seen = commands_of("SN13", stamp(2024, 1, 2, 3, 4), stamp(65535, 255, 255, 255, 255));
-    ASSERT_EQ(seen.size(), 3u);
-    EXPECT_EQ(seen[1][7], "2024");
-    EXPECT_EQ(seen[2], (std::vector<std::string>{"hmset", "Port1Met3OdLsCmd", "Day2", "255", "Mon2", "255", "Year2",
+    ASSERT_EQ(seen.size(), 5u);
+    EXPECT_EQ(seen[2][7], "2024");
+    EXPECT_EQ(seen[3], (std::vector<std::string>{"hmset", "Port1Met3OdLsCmd", "Day2", "255", "Mon2", "255", "Year2",
                                                  "65535", "Hour2", "255", "Min2", "255"}));
 }
 
 TEST_F(LsRange, AnUnknownMeterGetsNoCommand) {
     EXPECT_EQ(commands_of("NOPE", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), Commands{});
     EXPECT_EQ(client().keys("*OdLsCmd"), std::vector<std::string>{});
+}
+
+// A command the store refuses is not taken for one that landed: the host's
+// log names the request and the reason, and nothing of it is written.
+TEST_F(LsRange, ACommandTheStoreRefusesIsLoggedWithItsSequenceNumber) {
+    client().run({"SET", "Port1Met3OdLsCmd", "not a hash"});
+    dcu::test::host().log.clear();
+    send_od_ls_range_det(42, "SN13", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0));
+    ASSERT_EQ(dcu::test::host().log.size(), 2u);  // find_ser_num's line, then the refusal
+    EXPECT_EQ(dcu::test::host().log[1].rfind("0 send_od_ls_range_det() : Range command of SEQ_NUM 42 for "
+                                             "Port1Met3OdLsCmd not stored: WRONGTYPE ",
+                                             0),
+              0u)
+        << dcu::test::host().log[1];
+    auto value = client().run({"GET", "Port1Met3OdLsCmd"});
+    ASSERT_NE(value, nullptr);
+    EXPECT_STREQ(value->str, "not a hash");
 }
 
 TEST_F(LsRange, TwoRoundTrips) {

@@ -19,8 +19,8 @@ namespace dcu::test {
 
 namespace {
 
-// The end of the reply that starts at `at` in bytes, or npos while it is
-// not all there. Replies are framed as the store protocol frames them:
+// The end of the reply (or command) that starts at `at` in bytes, or npos
+// while it is not all there. Both are framed as the store protocol frames them:
 // "+", "-" and ":" lines, "$<n>" bulk texts, "*<n>" arrays of replies.
 std::size_t reply_end(std::string_view bytes, std::size_t at) {
     constexpr auto npos = std::string_view::npos;
@@ -63,14 +63,15 @@ UniqueFd connect_loopback(std::uint16_t port) {
     return fd;
 }
 
+}  // namespace
+
 // One client and its connection to the store.
-struct Link {
+struct StoreProxy::Link {
     UniqueFd client;
     UniqueFd store;
-    std::string pending;  // replies not yet whole
+    std::string pending;   // replies not yet whole
+    std::string requests;  // commands not yet whole, while commands are counted
 };
-
-}  // namespace
 
 StoreProxy::StoreProxy(std::uint16_t store_port) : store_port_(store_port) {
     listener_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -129,6 +130,15 @@ void StoreProxy::cut_after_replies(std::size_t replies) {
     wake();
 }
 
+void StoreProxy::cut_after_commands(std::size_t commands) {
+    {
+        std::lock_guard lock(mutex_);
+        faults_.commands_in = commands;
+        faults_.commands_armed = true;
+    }
+    wake();
+}
+
 void StoreProxy::before_reply(std::size_t reply, std::function<void()> hook) {
     std::lock_guard lock(mutex_);
     faults_.hook_in = reply;
@@ -143,6 +153,32 @@ void StoreProxy::behave() {
 std::size_t StoreProxy::replies_passed() const {
     std::lock_guard lock(mutex_);
     return passed_;
+}
+
+bool StoreProxy::pass_commands(Link &link, std::string_view bytes) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!faults_.commands_armed) return write_all(link.store.get(), bytes);
+    }
+    link.requests.append(bytes);
+    std::size_t from = 0, end;
+    while ((end = reply_end(link.requests, from)) != std::string::npos) {
+        {
+            std::lock_guard lock(mutex_);
+            if (faults_.cut_armed && faults_.cut_in == 0) break;
+            if (faults_.commands_armed && faults_.commands_in-- == 0) {
+                // The store is gone from this command on: the top of the
+                // relay loop ends every connection.
+                faults_.cut_in = 0;
+                faults_.cut_armed = true;
+                break;
+            }
+        }
+        if (!write_all(link.store.get(), std::string_view(link.requests).substr(from, end - from))) return false;
+        from = end;
+    }
+    link.requests.erase(0, from);
+    return true;
 }
 
 void StoreProxy::relay() {
@@ -169,7 +205,7 @@ void StoreProxy::relay() {
             UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
             UniqueFd store = connect_loopback(store_port_);
             // With the store down the client is turned away as the store would.
-            if (client && store) links.push_back({std::move(client), std::move(store), {}});
+            if (client && store) links.push_back({std::move(client), std::move(store), {}, {}});
         }
         std::vector<bool> closed(links.size(), false);
         for (std::size_t i = 0; i < polled; ++i) {
@@ -177,7 +213,7 @@ void StoreProxy::relay() {
             const short client_events = fds[2 + 2 * i].revents, store_events = fds[3 + 2 * i].revents;
             if (client_events) {
                 const ssize_t got = ::recv(link.client.get(), block, sizeof block, 0);
-                if (got <= 0 || !write_all(link.store.get(), {block, static_cast<std::size_t>(got)})) closed[i] = true;
+                if (got <= 0 || !pass_commands(link, {block, static_cast<std::size_t>(got)})) closed[i] = true;
             }
             if (closed[i] || !store_events) continue;
             const ssize_t got = ::recv(link.store.get(), block, sizeof block, 0);

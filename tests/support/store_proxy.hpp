@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "common/unique_fd.hpp"
@@ -38,6 +39,10 @@ public:
     // every connection is closed (0: at once), and so is every later one at
     // its first reply, until behave().
     void cut_after_replies(std::size_t replies);
+    // Passes `commands` more whole commands to the store; at the next one the
+    // store is gone, as with cut_after_replies(0), and that command and every
+    // later byte never reach it (a connection lost inside a transaction).
+    void cut_after_commands(std::size_t commands);
     // Runs hook on the relay's thread just before the `reply`-th reply from
     // now (1 for the next) is passed on.
     void before_reply(std::size_t reply, std::function<void()> hook);
@@ -53,12 +58,18 @@ private:
         std::chrono::milliseconds next_delay{0};
         std::size_t cut_in = 0;      // replies until the cut; meaningful when cut_armed
         bool cut_armed = false;
+        std::size_t commands_in = 0;  // commands until the cut; meaningful when commands_armed
+        bool commands_armed = false;
         std::size_t hook_in = 0;     // replies until the hook runs; meaningful when hook is set
         std::function<void()> hook;
     };
 
+    struct Link;
     void relay();
     void wake();
+    // Passes the client's bytes on to the store, whole commands only while
+    // commands are counted; false when the store can't take them.
+    bool pass_commands(Link &link, std::string_view bytes);
 
     std::uint16_t port_ = 0;
     UniqueFd listener_;
