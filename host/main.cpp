@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "common/paths.hpp"
+#include "common/store.hpp"
 #include "common/unique_fd.hpp"
 #include "host/broker_settings.hpp"
 #include "host/host_services.hpp"
@@ -102,8 +103,10 @@ std::optional<dcu::host::ParsedRequest> parse(const std::vector<std::string> &wo
     return request;
 }
 
-// Where the store is, so that a lost connection (a store that restarted) is
-// made again before the next request instead of failing every one after it.
+// Where the store is, so that a lost connection is made again before the
+// next request instead of costing it: a store that restarted while the host
+// was idle has closed the socket, which shows without a round trip; one that
+// failed a command (a time-out) is out of step and is dropped.
 struct StoreAddress {
     std::string host;
     std::uint16_t port = 0;
@@ -112,7 +115,7 @@ struct StoreAddress {
 StoreAddress g_store;
 
 void reconnect_store_if_lost() {
-    if (!g_store.reconnect || (p_redis_handler != nullptr && p_redis_handler->err == 0)) return;
+    if (!g_store.reconnect || dcu::store::connection_alive()) return;
     std::fprintf(stderr, "dcuhost: the store connection is lost; connecting again\n");
     redis_init(g_store.host.c_str(), g_store.port);
 }

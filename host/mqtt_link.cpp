@@ -67,6 +67,7 @@ MqttLink::~MqttLink() {
 }
 
 void MqttLink::run(const StopSignals &stop) {
+    stop_ = &stop;
     const char *host = settings_.host.c_str();
     const unsigned port = settings_.port;
     seconds delay{0};  // before the next attempt
@@ -179,6 +180,12 @@ void MqttLink::on_publish(mosquitto *, void *self, int) {
 
 void MqttLink::on_message(mosquitto *, void *self, const mosquitto_message *message) {
     MqttLink &link = link_of(self);
+    // Requests read in the same turn as the stop are not started: each may
+    // wait for a store that hangs, and the stop must not wait for them all.
+    if (link.stop_ != nullptr && link.stop_->requested()) {
+        dbg_log(0, "%-20s : Stopping: a request on %s was not answered\n", "on_message()", message->topic);
+        return;
+    }
     // A retained message is an old request replayed by the broker on every
     // subscription: answering it would repeat a command each time the unit
     // connects.

@@ -55,6 +55,7 @@ private:
     bool accepted_ = false;      // the broker accepted the current connection
     bool was_accepted_ = false;  // ... at some time since the last attempt
     std::size_t in_flight_ = 0;  // answers published and not yet acknowledged
+    const StopSignals *stop_ = nullptr;  // while run() serves
 };
 
 }  // namespace dcu::host

@@ -2,7 +2,10 @@
 //
 // Connects to the store, reads and validates the record, runs the fourteen
 // publishing steps, closes the connection and exits 0. A failure before
-// publishing writes nothing to the store and exits -1 (255).
+// publishing writes nothing to the store and exits -1 (255); so does a store
+// that goes away or stops answering while the record is published (each
+// command waits at most the store layer's time-out), after logging the key
+// and field it reached.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -51,7 +54,15 @@ int main() {
     for (const dcu::loader::PublishingStep &step : dcu::loader::kPublishingSequence) {
         dbg_log(0, "%-20s : Generating %.*s from bin to redis\n", fun_name, static_cast<int>(step.name.size()),
                 step.name.data());
-        step.run();
+        // A store that went away or hangs part-way leaves the configuration
+        // incomplete: that must not pass for a loaded one.
+        if (const auto *stopped_at = dcu::loader::publish_step(step.step, dcu::loader::OnNoReply::stop)) {
+            dbg_log(0, "%-20s : Publishing stopped at %s %s: %s\n", fun_name, stopped_at->key.c_str(),
+                    stopped_at->field.c_str(), p_redis_handler != nullptr ? p_redis_handler->errstr : "no connection");
+            redisFree(p_redis_handler);
+            p_redis_handler = nullptr;
+            return -1;
+        }
     }
 
     dbg_log(0, "%-20s : All Config generated, need to free redis hanfler\n", fun_name);

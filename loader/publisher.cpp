@@ -38,18 +38,21 @@ void print_log_ser_ip(RecordBytes record, std::size_t index) {
     std::printf("LogSerIp %.*s\n", printable_length(ip), ip.data());
 }
 
-// One command per entry, its reply released at once; a reply that did not
-// arrive is skipped like any other.
-void publish(RecordBytes record, const PublishEntry &entry) {
+// One command per entry, its reply released at once. False when no reply
+// came at all; a refusal (an error reply) is skipped like any reply.
+bool publish(RecordBytes record, const PublishEntry &entry) {
     if (entry.type == ValueType::text) {
         const std::string text(text_value(record, entry));
-        (void)store::command("hmset %s %s %s", entry.key.c_str(), entry.field.c_str(), text.c_str());
-    } else {
-        (void)store::command("hmset %s %s %d", entry.key.c_str(), entry.field.c_str(), integer_value(record, entry));
+        return store::command("hmset %s %s %s", entry.key.c_str(), entry.field.c_str(), text.c_str()).arrived();
     }
+    return store::command("hmset %s %s %d", entry.key.c_str(), entry.field.c_str(), integer_value(record, entry))
+        .arrived();
 }
 
-void run_step(Step step) {
+}  // namespace
+
+const PublishEntry *publish_step(Step step, OnNoReply on_no_reply) {
+    const PublishEntry *first_failed = nullptr;
     const RecordBytes record = bytes_of(dlms_dcu_config);
     const std::span<const PublishEntry> entries = entries_of(step);
     const auto first = static_cast<std::size_t>(entries.data() - kPublishTable.data());
@@ -57,15 +60,21 @@ void run_step(Step step) {
         const PublishEntry &entry = entry_at(index);
         if (entry.line == StdoutLine::meter_slot_before) print_meter_slot(record, index);
         if (entry.line == StdoutLine::serial_port_before) print_serial_port(record, index);
-        publish(record, entry);
+        if (!publish(record, entry) && first_failed == nullptr) {
+            first_failed = &entry;
+            if (on_no_reply == OnNoReply::stop) break;
+        }
         if (entry.line == StdoutLine::log_ser_ip_after) print_log_ser_ip(record, index);
     }
+    return first_failed;
 }
 
-}  // namespace
 }  // namespace dcu::loader
 
-using dcu::loader::run_step;
+namespace {
+void run_step(dcu::loader::Step step) { (void)dcu::loader::publish_step(step, dcu::loader::OnNoReply::go_on); }
+}  // namespace
+
 using dcu::loader::Step;
 
 extern "C" void gen_dcu_info_redis(void) { run_step(Step::dcu_info); }

@@ -1,11 +1,15 @@
 // Publishing dlms_dcu_config into the store: fourteen steps, one hash field per
 // record field, one "hmset KEY FIELD VALUE" command (one round trip) each.
-// Every step needs an open p_redis_handler; no reply is inspected, and a
-// failed command is skipped.
+// Every step needs an open p_redis_handler. A command the store refuses (a
+// key of another type) is skipped; one that gets no reply at all (the store
+// went away or hangs) leaves the configuration incomplete, which cfgload
+// reports (see publish_step).
 #pragma once
 
 #include <array>
 #include <string_view>
+
+#include "loader/config_record.hpp"
 
 extern "C" {
 
@@ -33,26 +37,35 @@ void gen_all_config(void);
 namespace dcu::loader {
 
 struct PublishingStep {
-    std::string_view name;
-    void (*run)();
+    std::string_view name;  // its exported function's
+    Step step;
 };
+
+// What a step does after a command that got no reply: the exported steps
+// go on through all their commands (each then fails at once, sending
+// nothing); cfgload stops there.
+enum class OnNoReply { go_on, stop };
+
+// Runs one step; returns the first entry whose command got no reply, or
+// null when every command got one.
+const PublishEntry *publish_step(Step step, OnNoReply on_no_reply);
 
 // The loader's publishing sequence, in its order.
 inline constexpr std::array<PublishingStep, 14> kPublishingSequence{{
-    {"gen_dcu_info_redis", gen_dcu_info_redis},
-    {"gen_ser_meter_info_redis", gen_ser_meter_info_redis},
-    {"gen_eth_meter_info_redis", gen_eth_meter_info_redis},
-    {"gen_iec104_info_redis", gen_iec104_info_redis},
-    {"gen_modtcp_info_redis", gen_modtcp_info_redis},
-    {"gen_dcu_poll_info_redis", gen_dcu_poll_info_redis},
-    {"gen_mqtt_info_redis", gen_mqtt_info_redis},
-    {"gen_tev_ems_info_redis", gen_tev_ems_info_redis},
-    {"gen_ntp_info_redis", gen_ntp_info_redis},
-    {"gen_dcu_eth_info_redis", gen_dcu_eth_info_redis},
-    {"gen_dcu_serial_info_redis", gen_dcu_serial_info_redis},
-    {"gen_gprs_info_redis", gen_gprs_info_redis},
-    {"gen_ftp_server_info_redis", gen_ftp_server_info_redis},
-    {"gen_vpn_info_redis", gen_vpn_info_redis},
+    {"gen_dcu_info_redis", Step::dcu_info},
+    {"gen_ser_meter_info_redis", Step::ser_meter_info},
+    {"gen_eth_meter_info_redis", Step::eth_meter_info},
+    {"gen_iec104_info_redis", Step::iec104_info},
+    {"gen_modtcp_info_redis", Step::modtcp_info},
+    {"gen_dcu_poll_info_redis", Step::dcu_poll_info},
+    {"gen_mqtt_info_redis", Step::mqtt_info},
+    {"gen_tev_ems_info_redis", Step::tev_ems_info},
+    {"gen_ntp_info_redis", Step::ntp_info},
+    {"gen_dcu_eth_info_redis", Step::dcu_eth_info},
+    {"gen_dcu_serial_info_redis", Step::dcu_serial_info},
+    {"gen_gprs_info_redis", Step::gprs_info},
+    {"gen_ftp_server_info_redis", Step::ftp_server_info},
+    {"gen_vpn_info_redis", Step::vpn_info},
 }};
 
 }  // namespace dcu::loader

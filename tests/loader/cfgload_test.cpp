@@ -2,6 +2,7 @@
 // store receives, standard output and error, the log, the exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -13,6 +14,7 @@
 #include "tests/support/private_store.hpp"
 #include "tests/support/store_suite.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/store_proxy.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -203,6 +205,43 @@ TEST_F(Cfgload, GoesOnPastCommandsTheStoreRefuses) {
     EXPECT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(monitor->take(), expected_commands(record));
     EXPECT_EQ(client().hget("GPRS_INFO", "UserName"), value_at(record, "GPRS_INFO", "UserName"));
+}
+
+// A store that stops answering or goes away while the record is published
+// leaves the configuration incomplete: cfgload stops at the first command
+// without a reply (each waits at most the store's time-out), logs the key and
+// field it reached, and exits -1 so that its service fails visibly.
+TEST_F(Cfgload, StopsAndFailsWhenTheStoreHangsOrBreaksWhilePublishing) {
+    const fx::Record record = fx::distinct_record();
+    fx::write_record(config_file(), record);
+    const std::vector<fx::Field> fields = fx::published_fields();
+    const std::string stopped = "L0 main()               : Publishing stopped at ";
+
+    // Cut after 100 replies: the 101st command gets none.
+    {
+        dcu::test::StoreProxy proxy(store().port());
+        proxy.cut_after_replies(100);
+        const auto result = run(proxy.port());
+        EXPECT_EQ(result.exit_code, 255) << result.err;
+        const auto lines = log_lines(log_text());
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().rfind(stopped + fields[100].key + " " + fields[100].field + ": ", 0), 0u)
+            << lines.back();
+        EXPECT_EQ(monitor->take().size(), 100u);  // nothing after the 100th reached the store
+    }
+    fs::remove(root / "/usr/tev/log/cfgload.log");
+
+    // Paused: the connection is accepted, the first command times out.
+    store().pause();
+    const auto result = run();
+    store().resume();
+    EXPECT_EQ(result.exit_code, 255) << result.err;
+    const auto lines = log_lines(log_text());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), stopped + fields[0].key + " " + fields[0].field + ": no reply within 2 s");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string &line) { return line.find("Generating") != std::string::npos; }),
+              1);
 }
 
 TEST_F(Cfgload, CarriesOnWhenItsLogCannotBeWritten) {

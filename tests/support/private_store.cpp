@@ -47,9 +47,30 @@ bool answers_ping(std::uint16_t port) {
 void PrivateStore::start(bool same_port) {
     if (running()) return;
     dir_ = std::make_unique<TempDir>();
+    launch(same_port && port_ != 0);
+}
+
+void PrivateStore::restart_with_keys() {
+    {
+        StoreClient client(port_);
+        client.run({"SAVE"});  // dump.rdb in the server's directory, read back at start
+    }
+    stop();
+    launch(true);
+}
+
+void PrivateStore::pause() {
+    if (pid_ > 0) ::kill(pid_, SIGSTOP);
+}
+
+void PrivateStore::resume() {
+    if (pid_ > 0) ::kill(pid_, SIGCONT);
+}
+
+void PrivateStore::launch(bool keep_port) {
     // A port taken between probing and binding makes the server exit: try again.
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (!same_port || port_ == 0) port_ = free_loopback_port();
+        if (!keep_port) port_ = free_loopback_port();
         const auto config = dir_->path() / "redis.conf";
         write_file(config, "bind 127.0.0.1\nport " + std::to_string(port_) +
                                "\nsave \"\"\nappendonly no\ndaemonize no\nlogfile \"\"\ndir " +
@@ -83,9 +104,10 @@ void PrivateStore::start(bool same_port) {
     throw std::runtime_error("redis-server did not start");
 }
 
-void PrivateStore::stop() {
+void PrivateStore::stop(int signal_number) {
     if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, signal_number);
+    ::kill(pid_, SIGCONT);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = -1;

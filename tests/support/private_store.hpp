@@ -3,6 +3,7 @@
 #pragma once
 
 #include <hiredis/hiredis.h>
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -37,13 +38,23 @@ public:
     // Starts the server (again, after stop()) and waits until it answers PING.
     // A restart takes a new port, unless same_port asks for the last one.
     void start(bool same_port = false);
-    // SIGTERM to the server's PID, then waits for it.
-    void stop();
+    // The signal (SIGTERM: a clean stop; SIGKILL: a crash) to the server's
+    // PID, then waits for it; a paused server is resumed to take it.
+    void stop(int signal_number = SIGTERM);
+    // Stops the server and starts it again on the same port with the keys it
+    // held, as a store with persistence comes back after a restart.
+    void restart_with_keys();
+    // SIGSTOP and SIGCONT to the server: a store that hangs, then recovers.
+    // Its kernel still accepts connections meanwhile; nothing answers them.
+    void pause();
+    void resume();
     bool running() const { return pid_ > 0; }
     std::uint16_t port() const { return port_; }
     pid_t pid() const { return pid_; }
 
 private:
+    void launch(bool keep_port);
+
     std::unique_ptr<TempDir> dir_;
     std::uint16_t port_ = 0;
     pid_t pid_ = -1;
