@@ -116,7 +116,10 @@ StoreAddress g_store;
 
 void reconnect_store_if_lost() {
     if (!g_store.reconnect || dcu::store::connection_alive()) return;
-    std::fprintf(stderr, "dcuhost: the store connection is lost; connecting again\n");
+    if (p_redis_handler != nullptr && p_redis_handler->err != 0)
+        std::fprintf(stderr, "dcuhost: the store connection failed: %s; connecting again\n", p_redis_handler->errstr);
+    else
+        std::fprintf(stderr, "dcuhost: the store connection is lost; connecting again\n");
     redis_init(g_store.host.c_str(), g_store.port);
 }
 

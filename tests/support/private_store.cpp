@@ -46,17 +46,17 @@ bool answers_ping(std::uint16_t port) {
 
 void PrivateStore::start(bool same_port) {
     if (running()) return;
-    dir_ = std::make_unique<TempDir>();
-    launch(same_port && port_ != 0);
+    const bool again = same_port && port_ != 0 && dir_;
+    if (!again) dir_ = std::make_unique<TempDir>();
+    launch(again);
 }
 
+void PrivateStore::save() { StoreClient(port_).run({"SAVE"}); }
+
 void PrivateStore::restart_with_keys() {
-    {
-        StoreClient client(port_);
-        client.run({"SAVE"});  // dump.rdb in the server's directory, read back at start
-    }
+    save();
     stop();
-    launch(true);
+    start(true);
 }
 
 void PrivateStore::pause() {

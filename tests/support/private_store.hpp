@@ -36,13 +36,16 @@ public:
     ~PrivateStore() { stop(); }
 
     // Starts the server (again, after stop()) and waits until it answers PING.
-    // A restart takes a new port, unless same_port asks for the last one.
+    // A restart takes a new port and an empty directory, unless same_port
+    // asks for the last port and directory (with the keys of a save() there).
     void start(bool same_port = false);
     // The signal (SIGTERM: a clean stop; SIGKILL: a crash) to the server's
     // PID, then waits for it; a paused server is resumed to take it.
     void stop(int signal_number = SIGTERM);
-    // Stops the server and starts it again on the same port with the keys it
-    // held, as a store with persistence comes back after a restart.
+    // Writes the keys to the server's dump file, which a start on the same
+    // port reads back (as a store with persistence comes back).
+    void save();
+    // save(), stop() and start(true): a store restarted with every key.
     void restart_with_keys();
     // SIGSTOP and SIGCONT to the server: a store that hangs, then recovers.
     // Its kernel still accepts connections meanwhile; nothing answers them.
