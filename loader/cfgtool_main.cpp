@@ -4,7 +4,6 @@
 //   cfgtool encode JSON -o FILE   a valid record from that JSON
 //   cfgtool check FILE            the loader's checks, explained
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
 #include "loader/cfgtool_codec.hpp"
 
@@ -85,27 +85,13 @@ Record record_of(std::string_view content) {
     return record;
 }
 
-// Writes the record next to its destination and renames it into place, so a
-// failed write never leaves a partial record behind.
+// Replaces FILE whole or not at all: a full disk or a power cut while
+// writing never leaves a partial record where the old one was.
 bool write_record(const std::string &path, const Record &record) {
-    std::string temp = path + ".XXXXXX";
-    dcu::UniqueFd fd(::mkstemp(temp.data()));
-    if (!fd) return false;
-    std::size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t n = ::write(fd.get(), record.data() + done, record.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool written = done == record.size() && ::fchmod(fd.get(), 0644) == 0 && ::fsync(fd.get()) == 0;
-    const int saved_errno = errno;
-    fd.reset();
-    if (written && ::rename(temp.c_str(), path.c_str()) == 0) return true;
-    const int failure = written ? errno : saved_errno;
-    ::unlink(temp.c_str());
-    errno = failure;
-    return false;
+    const int error = dcu::replace_file(
+        path, std::string_view(reinterpret_cast<const char *>(record.data()), record.size()));
+    errno = error;
+    return error == 0;
 }
 
 int decode(const std::string &path) {
@@ -140,6 +126,7 @@ int check(const std::string &path) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    dcu::ignore_file_size_signal();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) return usage_error("no command given");
     const std::string &command = args[0];

@@ -1,6 +1,7 @@
 // The cfgtool program: the sample unit through encode, check and decode, and
 // what it says and leaves behind when it refuses.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,6 +17,14 @@ namespace fx = dcu::test::loader;
 using dcu::test::read_file;
 using dcu::test::run_program;
 using dcu::test::write_file;
+
+// The names in a directory, dot files included, sorted.
+std::vector<std::string> entries(const fs::path &directory) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 class CfgtoolCli : public ::testing::Test {
 protected:
@@ -52,10 +61,7 @@ TEST_F(CfgtoolCli, RefusedInputNamesKeyAndFieldAndWritesNothing) {
         EXPECT_EQ(result.out, "");
     }
     EXPECT_EQ(read_file(path("kept.cfg")), "an older record");
-    std::vector<std::string> left;
-    for (const auto &entry : fs::directory_iterator(dir.path())) left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"bad.json", "kept.cfg"}));
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"bad.json", "kept.cfg"}));
 }
 
 TEST_F(CfgtoolCli, CheckAndDecodeOfADamagedRecord) {
@@ -103,6 +109,46 @@ TEST_F(CfgtoolCli, UsageAndFileErrors) {
     const auto help = run_program({CFGTOOL_PATH, "--help"});
     EXPECT_EQ(help.exit_code, 0);
     EXPECT_NE(help.out.find("encode(decode(FILE)) gives FILE back byte for byte"), std::string::npos);
+}
+
+// encode -o replaces FILE whole: a write that fails part way (here past the
+// file size limit, smaller than a record) leaves the old record byte for byte
+// and no temporary file beside it.
+TEST_F(CfgtoolCli, FailedEncodeKeepsTheOldRecord) {
+    write_file(path("unit.cfg"), "an older record");
+    dcu::test::RunOptions options;
+    options.max_file_size = 4096;
+
+    const auto result = run_program({CFGTOOL_PATH, "encode", SAMPLE_UNIT_JSON, "-o", path("unit.cfg")}, options);
+
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "cfgtool: " + path("unit.cfg") + ": File too large\n");
+    EXPECT_EQ(read_file(path("unit.cfg")), "an older record");
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"unit.cfg"}));
+}
+
+// The new record keeps the old file's mode; a first one gets what a plain
+// create gives (0666 less the umask).
+TEST_F(CfgtoolCli, EncodeKeepsTheModeOfTheRecordItReplaces) {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    write_file(path("kept.cfg"), "an older record");
+    ASSERT_EQ(::chmod(path("kept.cfg").c_str(), 0640), 0);
+    const struct {
+        std::string name;
+        mode_t mode;
+    } cases[] = {{"kept.cfg", 0640}, {"new.cfg", 0666 & ~mask}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto result = run_program({CFGTOOL_PATH, "encode", SAMPLE_UNIT_JSON, "-o", path(c.name)});
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(fs::file_size(path(c.name)), 4716u);
+        struct stat status {};
+        ASSERT_EQ(::stat(path(c.name).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, c.mode);
+    }
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"kept.cfg", "new.cfg"}));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,6 +72,10 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         ::dup2(out_write.get(), STDOUT_FILENO);
         ::dup2(err_write.get(), STDERR_FILENO);
         if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
+        if (options.max_file_size) {
+            const rlimit limit{static_cast<rlim_t>(*options.max_file_size), static_cast<rlim_t>(*options.max_file_size)};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        }
         ::execvpe(c_argv[0], c_argv.data(), c_env.data());
         ::_exit(127);
     }

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,9 @@ struct RunOptions {
     std::string stdin_text;
     std::string working_dir;  // empty: the test's own
     std::chrono::milliseconds timeout{60000};
+    // RLIMIT_FSIZE of the child, in bytes: a write past it fails as on a
+    // full disk (the program sees SIGXFSZ, or EFBIG when it ignores that).
+    std::optional<std::uint64_t> max_file_size;
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});

@@ -4,12 +4,13 @@
 // to /etc/network/interfaces1 with a new static address, netmask and gateway
 // for one interface. The input file is never written; putting the copy in
 // its place and restarting networking is left to whoever runs the program.
+// interfaces1 is replaced whole or not at all: a power cut or a full disk
+// leaves the earlier copy as it was, never a truncated one.
 //
 // Exit status: 0 when the new file was written; 255 for a usage error or a
 // value that does not fit its 31-character field (nothing opened); 1 when
 // the input can't be read or the new file can't be written.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -23,6 +24,7 @@
 #include <string_view>
 
 #include "common/paths.hpp"
+#include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
 #include "tools/netif/interfaces_rewrite.hpp"
 
@@ -55,46 +57,22 @@ std::optional<std::string> read_whole_file(const UniqueFd &fd) {
     }
 }
 
-bool write_all(const UniqueFd &fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t n = ::write(fd.get(), text.data(), text.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Opens the new file for writing, emptied. Refuses a path that leads to the
-// input file itself (a link between the two), which emptying would destroy.
-UniqueFd open_new_file(const std::string &path, const struct stat &input_status) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    if (!fd) return fd;
-    struct stat status {};
-    if (::fstat(fd.get(), &status) != 0) return UniqueFd();
-    if (status.st_dev == input_status.st_dev && status.st_ino == input_status.st_ino) return UniqueFd();
-    // Only a regular file can be emptied; a device (say /dev/null) is written as it is.
-    if (S_ISREG(status.st_mode) && ::ftruncate(fd.get(), 0) != 0) return UniqueFd();
-    return fd;
-}
-
 int rewrite_interfaces_file(const InterfaceSettings &settings) {
     const std::string input_path = paths::on_unit(paths::kInterfaces);
     const std::string output_path = paths::on_unit(paths::kInterfacesNew);
 
     UniqueFd input(::open(input_path.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat input_status {};
     std::optional<std::string> content;
-    if (input && ::fstat(input.get(), &input_status) == 0) content = read_whole_file(input);
+    if (input) content = read_whole_file(input);
     if (!content) {
         std::cout << kReadFailure << '\n';
         return kExitFileFailure;
     }
     input.reset();
 
-    UniqueFd output = open_new_file(output_path, input_status);
+    // The new file never shares the input's inode, even when interfaces1
+    // is a link to the input: the link itself is what gets replaced.
+    FileReplacement output(output_path);
     if (!output) {
         std::cout << kWriteFailure << '\n';
         return kExitFileFailure;
@@ -104,9 +82,7 @@ int rewrite_interfaces_file(const InterfaceSettings &settings) {
     std::ostringstream new_content;
     createNetworkFile(lines, new_content, std::cout, settings);
 
-    bool written = write_all(output, new_content.view());
-    written = ::close(output.release()) == 0 && written;
-    if (!written) {
+    if (!output.write(new_content.view()) || !output.commit()) {
         std::cout << kWriteFailure << '\n';
         return kExitFileFailure;
     }
@@ -147,4 +123,7 @@ int run(int argc, char **argv) {
 }  // namespace
 }  // namespace dcu::netif
 
-int main(int argc, char **argv) { return dcu::netif::run(argc, argv); }
+int main(int argc, char **argv) {
+    dcu::ignore_file_size_signal();
+    return dcu::netif::run(argc, argv);
+}

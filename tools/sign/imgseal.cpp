@@ -2,14 +2,15 @@
 //
 // Build-host tool: writes the MD5 signature list of a firmware release to
 // "checksum" in the working directory and copies it into
-// ../tev_dcu_firmware. Mode 1 signs the release set, any other mode (a word
-// included) the development set. Exit status 0, or 255 when no mode is given
-// or the list could not be made.
+// ../tev_dcu_firmware, each file replaced whole or not at all. Mode 1 signs
+// the release set, any other mode (a word included) the development set.
+// Exit status 0, or 255 when no mode is given or the list could not be made.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/replace_file.hpp"
 #include "tools/sign/signature.hpp"
 
 namespace dcu::sign {
@@ -42,4 +43,7 @@ int run(int argc, char **argv) {
 }  // namespace
 }  // namespace dcu::sign
 
-int main(int argc, char **argv) { return dcu::sign::run(argc, argv); }
+int main(int argc, char **argv) {
+    dcu::ignore_file_size_signal();
+    return dcu::sign::run(argc, argv);
+}

@@ -1,8 +1,11 @@
 // ifacegen run as a program on a scratch DCU_ROOT: the rewritten
-// interfaces1, every message, the exit status, and an input file that is
-// never written.
+// interfaces1, every message, the exit status, an input file that is never
+// written, and an interfaces1 that is replaced whole or not at all.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "tests/support/run_program.hpp"
+#include "tests/support/small_tmpfs.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -29,10 +33,11 @@ protected:
         write_file(input_path(), content);
     }
 
-    RunResult run(const std::vector<std::string> &values) {
+    fs::path network_dir() const { return root_ / "/etc/network"; }
+
+    RunResult run(const std::vector<std::string> &values, dcu::test::RunOptions options = {}) {
         std::vector<std::string> argv = {IFACEGEN_PATH};
         argv.insert(argv.end(), values.begin(), values.end());
-        dcu::test::RunOptions options;
         options.env["DCU_ROOT"] = root_.path().string();
         return dcu::test::run_program(argv, options);
     }
@@ -47,6 +52,26 @@ protected:
     dcu::test::TempDir root_;
     std::optional<std::string> input_;
 };
+
+// The names in a directory, dot files included, sorted.
+std::vector<std::string> entries(const fs::path &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t mode_of(const fs::path &path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return 0;
+    return status.st_mode & 07777;
+}
+
+mode_t current_umask() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
 
 // The lines every run with four values prints first.
 std::string header(const std::vector<std::string> &values) {
@@ -301,39 +326,175 @@ TEST_F(Ifacegen, UnreadableInputFailsWithoutWriting) {
     EXPECT_FALSE(fs::exists(output_path()));
 }
 
-TEST_F(Ifacegen, UnwritableOutputFails) {
-    const std::vector<std::string> values = {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"};
-    write_input("auto eth0\n\taddress 10.0.0.5\n");
-    const std::string pass_messages =
-        "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
-        "IP Address\nline \taddress 10.0.0.5\n\n";
+// The program's messages for a pass over kSmallInput.
+const std::vector<std::string> kValues = {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"};
+const std::string kSmallInput = "auto eth0\n\taddress 10.0.0.5\n";
+const std::string kSmallPass =
+    "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+    "IP Address\nline \taddress 10.0.0.5\n\n";
+const std::string kSmallOutput = "auto eth0\n\taddress 10.1.1.1\n\n\tgateway 10.1.1.254\n";
 
-    // Each of these fails even for root: a directory can't be opened for
-    // writing, a link back to the input must not empty it, and /dev/full
-    // refuses every write.
-    struct OutputCase {
+// A directory at interfaces1 can't be replaced, even by root: the program
+// says so before the pass and leaves it (and its directory) as it was.
+TEST_F(Ifacegen, DirectoryInPlaceOfTheOutputFails) {
+    write_input(kSmallInput);
+    fs::create_directory(output_path());
+    write_file(output_path() / "kept", "kept\n");
+
+    RunResult result = run(kValues);
+
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.out, header(kValues) + "Failed open bs file for writing\n");
+    EXPECT_EQ(read_file(output_path() / "kept"), "kept\n");
+    EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"interfaces", "interfaces1"}));
+}
+
+// Whatever a link named interfaces1 points to, the link itself is replaced
+// by the new file: its target (the input among them) is never written.
+TEST_F(Ifacegen, LinkNamedInterfaces1IsReplacedItself) {
+    write_input(kSmallInput);
+    const fs::path other = root_ / "/etc/other";
+    struct LinkCase {
         const char *name;
-        void (*make)(const fs::path &output, const fs::path &input);
-        std::string out;
+        void (*make)(const fs::path &output, const fs::path &input, const fs::path &other);
     };
-    const OutputCase cases[] = {
-        {"directory", [](const fs::path &output, const fs::path &) { fs::create_directory(output); },
-         header(values) + "Failed open bs file for writing\n"},
-        {"link to the input",
-         [](const fs::path &output, const fs::path &input) { fs::create_symlink(input, output); },
-         header(values) + "Failed open bs file for writing\n"},
-        {"full device", [](const fs::path &output, const fs::path &) { fs::create_symlink("/dev/full", output); },
-         header(values) + pass_messages + "Failed open bs file for writing\n"},
+    const LinkCase cases[] = {
+        {"symbolic link to the input",
+         [](const fs::path &output, const fs::path &input, const fs::path &) { fs::create_symlink(input, output); }},
+        {"relative link to the input",
+         [](const fs::path &output, const fs::path &, const fs::path &) { fs::create_symlink("interfaces", output); }},
+        {"hard link to the input",
+         [](const fs::path &output, const fs::path &input, const fs::path &) { fs::create_hard_link(input, output); }},
+        {"link to another file",
+         [](const fs::path &output, const fs::path &, const fs::path &target) { fs::create_symlink(target, output); }},
+        {"link to a device that refuses writes",
+         [](const fs::path &output, const fs::path &, const fs::path &) { fs::create_symlink("/dev/full", output); }},
+        {"link into a missing directory",
+         [](const fs::path &output, const fs::path &, const fs::path &) {
+             fs::create_symlink("missing/interfaces1", output);
+         }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        fs::remove_all(output_path());
-        c.make(output_path(), input_path());
-        RunResult result = run(values);
-        EXPECT_EQ(result.exit_code, 1);
-        EXPECT_EQ(result.out, c.out);
+        write_file(other, "other\n");
+        fs::remove(output_path());
+        c.make(output_path(), input_path(), other);
+
+        RunResult result = run(kValues);
+
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(result.out, header(kValues) + kSmallPass);
+        EXPECT_FALSE(fs::is_symlink(output_path()));
+        EXPECT_EQ(fs::hard_link_count(output_path()), 1u);
+        EXPECT_EQ(read_file(output_path()), kSmallOutput);
         EXPECT_EQ(read_file(input_path()), *input_);
+        EXPECT_EQ(read_file(other), "other\n");
+        EXPECT_EQ(mode_of(output_path()), 0666 & ~current_umask());
     }
+}
+
+// The new interfaces1 keeps the mode and owner of the one it replaces; a
+// first one gets what a plain create gives.
+TEST_F(Ifacegen, ReplacedFileKeepsModeAndOwner) {
+    write_input(kSmallInput);
+    struct ModeCase {
+        const char *name;
+        bool old_file;
+        mode_t old_mode;
+        mode_t expected_mode;
+    };
+    const ModeCase cases[] = {
+        {"group-readable file", true, 0640, 0640},
+        {"owner-only file", true, 0600, 0600},
+        {"file open to all", true, 0666, 0666},
+        {"no file yet", false, 0, 0666 & ~current_umask()},
+    };
+    // Root can hand a file to another owner, and so can check that the new
+    // one gets it too.
+    const bool as_root = ::geteuid() == 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(output_path());
+        if (c.old_file) {
+            write_file(output_path(), "an older copy\n");
+            ASSERT_EQ(::chmod(output_path().c_str(), c.old_mode), 0);
+            if (as_root) {
+                ASSERT_EQ(::chown(output_path().c_str(), 4321, 8765), 0);
+            }
+        }
+
+        RunResult result = run(kValues);
+
+        EXPECT_EQ(result.exit_code, 0);
+        EXPECT_EQ(read_file(output_path()), kSmallOutput);
+        EXPECT_EQ(mode_of(output_path()), c.expected_mode);
+        if (as_root && c.old_file) {
+            struct stat status {};
+            ASSERT_EQ(::stat(output_path().c_str(), &status), 0);
+            EXPECT_EQ(status.st_uid, 4321u);
+            EXPECT_EQ(status.st_gid, 8765u);
+        }
+        EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"interfaces", "interfaces1"}));
+    }
+}
+
+// A write that fails part way (the file size limit, a full disk) leaves the
+// earlier interfaces1 byte for byte, and no temporary file beside it.
+class IfacegenFailedWrite : public Ifacegen {
+protected:
+    // An input, and so a new file, larger than the 4096-byte limit below;
+    // `pass_` is what the pass over it prints.
+    void write_large_input() {
+        std::string input = kSmallInput;
+        pass_ = kSmallPass;
+        for (int i = 0; i < 200; ++i) {
+            const std::string line = "# padding line " + std::to_string(i) + " of the unit's file\n";
+            input += line;
+            pass_ += "line " + line + "\n";
+        }
+        write_input(input);
+    }
+    void write_old_output() {
+        write_file(output_path(), kOldOutput);
+        ASSERT_EQ(::chmod(output_path().c_str(), 0640), 0);
+    }
+    void expect_old_output_kept(const RunResult &result) {
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.out, header(kValues) + pass_ + "Failed open bs file for writing\n");
+        EXPECT_EQ(read_file(output_path()), kOldOutput);
+        EXPECT_EQ(mode_of(output_path()), 0640u);
+    }
+
+    const std::string kOldOutput = "auto eth0\n\taddress 10.9.9.9\n";
+    std::string pass_;
+};
+
+TEST_F(IfacegenFailedWrite, PastTheFileSizeLimit) {
+    write_large_input();
+    write_old_output();
+    dcu::test::RunOptions options;
+    options.max_file_size = 4096;
+
+    RunResult result = run(kValues, options);
+
+    expect_old_output_kept(result);
+    EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"interfaces", "interfaces1"}));
+}
+
+TEST_F(IfacegenFailedWrite, OnAFullDisk) {
+    dcu::test::SmallTmpfs disk(network_dir(), 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs: needs root";
+    write_large_input();
+    write_old_output();
+    disk.fill();
+
+    RunResult result = run(kValues);
+
+    expect_old_output_kept(result);
+    EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"filler", "interfaces", "interfaces1"}));
+    // The input lives on the small disk: checked here, before it goes away.
+    EXPECT_EQ(read_file(input_path()), *input_);
+    input_.reset();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 // The expected digests are those of md5sum over the fixture contents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/run_program.hpp"
+#include "tests/support/small_tmpfs.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace {
@@ -29,6 +31,14 @@ constexpr const char *kLibDigest = "c23bb904e6797b147cef2124f4d5004c";  // "libs
 constexpr const char *kInstallDigest = "3e2b31c72181b87149ff995e7202c0e3";  // "#!/bin/sh\n"
 constexpr const char *kMakefileDigest = "7d992ac99c86e8e7b4ee53907da54a65";  // "all:\n"
 constexpr const char *kMainDigest = "f881137628fc8dd673b761eb7a1e2432";  // "int main() {}\n"
+
+// The names in a directory, dot files included, sorted.
+std::vector<std::string> entries(const fs::path &dir) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 class Imgseal : public ::testing::Test {
 protected:
@@ -80,6 +90,14 @@ const std::string kReleaseStdout =
     "gen_signature()           : MD5Checksum is : 3e2b31c72181b87149ff995e7202c0e3\n"
     "main()                    : Signatures generated\n";
 
+// What a release run writes: md5sum's whole output, and the digests alone.
+const std::string kReleaseSignText = std::string(kFirmwareDigest) + "  ../../tev_install_dir/tev_dcu_firmware.tar\n" +
+                                     kStrongswanDigest + "  ../../tev_install_dir/bldStrswan.tar\n" + kLibDigest +
+                                     "  ../../tev_install_dir/lib.tar\n" + kInstallDigest +
+                                     "  ../../tev_install_dir/newInstall.sh\n";
+const std::string kReleaseDigests = std::string(kFirmwareDigest) + "\n" + kStrongswanDigest + "\n" + kLibDigest +
+                                    "\n" + kInstallDigest + "\n";
+
 TEST_F(Imgseal, ReleaseModeSignsTheReleaseSetAndCopiesTheList) {
     // An old list in either place is replaced.
     write_file(build_dir() / "checksum", "stale\nstale\nstale\nstale\nstale\n");
@@ -89,14 +107,12 @@ TEST_F(Imgseal, ReleaseModeSignsTheReleaseSetAndCopiesTheList) {
 
     EXPECT_EQ(result.exit_code, 0);
     EXPECT_EQ(result.out, kReleaseStdout);
-    const std::string digests = std::string(kFirmwareDigest) + "\n" + kStrongswanDigest + "\n" + kLibDigest + "\n" +
-                                kInstallDigest + "\n";
-    EXPECT_EQ(read_file(build_dir() / "checksum"), digests);
-    EXPECT_EQ(read_file(firmware_dir() / "checksum"), digests);
-    EXPECT_EQ(read_file(build_dir() / "sign.txt"),
-              std::string(kFirmwareDigest) + "  ../../tev_install_dir/tev_dcu_firmware.tar\n" + kStrongswanDigest +
-                  "  ../../tev_install_dir/bldStrswan.tar\n" + kLibDigest + "  ../../tev_install_dir/lib.tar\n" +
-                  kInstallDigest + "  ../../tev_install_dir/newInstall.sh\n");
+    EXPECT_EQ(read_file(build_dir() / "checksum"), kReleaseDigests);
+    EXPECT_EQ(read_file(firmware_dir() / "checksum"), kReleaseDigests);
+    EXPECT_EQ(read_file(build_dir() / "sign.txt"), kReleaseSignText);
+    // Each list is written whole under its own name: nothing else is left.
+    EXPECT_EQ(entries(build_dir()), (std::vector<std::string>{"Makefile", "checksum", "main.cpp", "sign.txt"}));
+    EXPECT_EQ(entries(firmware_dir()), (std::vector<std::string>{"checksum"}));
 }
 
 // Every mode but 1, a word or a number that would wrap to 1 included,
@@ -142,7 +158,8 @@ TEST_F(Imgseal, NoArgumentIsRefused) {
 }
 
 // A missing file of the set (or one that is not a regular file) would be
-// left out of the list: the run stops before anything is written.
+// left out of the list: the run stops before anything is written, and takes
+// away both lists an earlier run left, so that neither passes for this one.
 struct MissingCase {
     const char *name;
     const char *mode;
@@ -155,20 +172,21 @@ void PrintTo(const MissingCase &c, std::ostream *os) { *os << c.name; }
 
 class ImgsealMissingFile : public Imgseal, public ::testing::WithParamInterface<MissingCase> {};
 
-TEST_P(ImgsealMissingFile, FailsWritingNothing) {
+TEST_P(ImgsealMissingFile, FailsAndRemovesTheOldLists) {
     const MissingCase &c = GetParam();
     for (const auto &file : c.removed) {
         fs::remove(build_dir() / file);
         if (c.directory_in_place) fs::create_directory(build_dir() / file);
     }
     write_file(build_dir() / "checksum", "old\n");
+    write_file(firmware_dir() / "checksum", "old\n");
 
     RunResult result = run({c.mode});
 
     EXPECT_EQ(result.exit_code, 255);
     EXPECT_EQ(result.out, "gen_signature()           : sign_cnt : 0\n" + c.out + kFailed);
     EXPECT_FALSE(fs::exists(build_dir() / "sign.txt"));
-    EXPECT_EQ(read_file(build_dir() / "checksum"), "old\n");
+    EXPECT_FALSE(fs::exists(build_dir() / "checksum"));
     EXPECT_FALSE(fs::exists(firmware_dir() / "checksum"));
 }
 
@@ -211,16 +229,39 @@ TEST_F(Imgseal, FailedCopyFails) {
                               kFailed);
 }
 
-// sign.txt as a link into a directory that does not exist: the shell can't
-// create it and it can't be opened, even by root.
-TEST_F(Imgseal, SignFileThatCantBeCreatedFails) {
-    fs::create_symlink("no-such-dir/sign.txt", build_dir() / "sign.txt");
+// A directory named sign.txt can't be replaced, even by root.
+TEST_F(Imgseal, SignFileThatCantBeWrittenFails) {
+    fs::create_directory(build_dir() / "sign.txt");
+    write_file(build_dir() / "checksum", "old\n");
 
     RunResult result = run({"1"});
 
     EXPECT_EQ(result.exit_code, 255);
     EXPECT_EQ(result.out, kReleaseHead + "gen_signature()           : Failed find signature file\n" + kFailed);
-    EXPECT_FALSE(fs::exists(build_dir() / "checksum"));
+    EXPECT_EQ(read_file(build_dir() / "checksum"), "old\n");
+    EXPECT_FALSE(fs::exists(firmware_dir() / "checksum"));
+}
+
+// Links named sign.txt or checksum are replaced themselves, wherever they
+// point (a missing directory, another file): their targets are never written.
+TEST_F(Imgseal, LinksInPlaceOfTheListsAreReplacedThemselves) {
+    write_file(tree_ / "elsewhere", "elsewhere\n");
+    fs::create_symlink("no-such-dir/sign.txt", build_dir() / "sign.txt");
+    fs::create_symlink(tree_ / "elsewhere", build_dir() / "checksum");
+    fs::create_symlink(tree_ / "elsewhere", firmware_dir() / "checksum");
+
+    RunResult result = run({"1"});
+
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.out, kReleaseStdout);
+    for (const fs::path &list : {build_dir() / "sign.txt", build_dir() / "checksum", firmware_dir() / "checksum"}) {
+        SCOPED_TRACE(list.string());
+        EXPECT_FALSE(fs::is_symlink(list));
+    }
+    EXPECT_EQ(read_file(build_dir() / "sign.txt"), kReleaseSignText);
+    EXPECT_EQ(read_file(build_dir() / "checksum"), kReleaseDigests);
+    EXPECT_EQ(read_file(firmware_dir() / "checksum"), kReleaseDigests);
+    EXPECT_EQ(read_file(tree_ / "elsewhere"), "elsewhere\n");
 }
 
 // An md5sum that fails part way (here one that signs one file and exits 1)
@@ -239,6 +280,81 @@ TEST_F(Imgseal, FailingMd5sumFails) {
     EXPECT_EQ(result.out, kReleaseHead + "gen_signature()           : Failed to run md5sum\n" + kFailed);
     EXPECT_FALSE(fs::exists(build_dir() / "checksum"));
     EXPECT_FALSE(fs::exists(firmware_dir() / "checksum"));
+}
+
+// A list that can't be written whole keeps its old content, and no
+// temporary file is left beside it.
+const std::string kOldSignText = "old sign.txt\n";
+const std::string kOldDigests = "old checksum\n";
+
+class ImgsealFailedWrite : public Imgseal {
+protected:
+    void write_old_lists() {
+        write_file(build_dir() / "sign.txt", kOldSignText);
+        write_file(build_dir() / "checksum", kOldDigests);
+        write_file(firmware_dir() / "checksum", kOldDigests);
+    }
+};
+
+// sign.txt (282 bytes) is larger than the limit.
+TEST_F(ImgsealFailedWrite, PastTheFileSizeLimit) {
+    write_old_lists();
+    dcu::test::RunOptions options;
+    options.max_file_size = 200;
+
+    RunResult result = run({"1"}, options);
+
+    EXPECT_EQ(result.exit_code, 255);
+    EXPECT_EQ(result.out, kReleaseHead + "gen_signature()           : Failed find signature file\n" + kFailed);
+    EXPECT_EQ(read_file(build_dir() / "sign.txt"), kOldSignText);
+    EXPECT_EQ(read_file(build_dir() / "checksum"), kOldDigests);
+    EXPECT_EQ(read_file(firmware_dir() / "checksum"), kOldDigests);
+    EXPECT_EQ(entries(build_dir()), (std::vector<std::string>{"Makefile", "checksum", "main.cpp", "sign.txt"}));
+}
+
+// The working directory on a small disk with room for one page: sign.txt,
+// new there, takes it, and checksum finds the disk full.
+TEST_F(ImgsealFailedWrite, ChecksumOnAFullDisk) {
+    dcu::test::SmallTmpfs disk(build_dir(), 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs: needs root";
+    write_file(build_dir() / "Makefile", "all:\n");
+    write_file(build_dir() / "main.cpp", "int main() {}\n");
+    write_file(build_dir() / "checksum", kOldDigests);
+    write_file(firmware_dir() / "checksum", kOldDigests);
+    disk.fill(1);
+
+    RunResult result = run({"1"});
+
+    EXPECT_EQ(result.exit_code, 255);
+    const std::string done = "main()                    : Signatures generated\n";
+    EXPECT_EQ(result.out, kReleaseStdout.substr(0, kReleaseStdout.size() - done.size()) +
+                              "gen_signature()           : Failed to write signatures, Error : No space left on "
+                              "device\n" +
+                              kFailed);
+    EXPECT_EQ(read_file(build_dir() / "sign.txt"), kReleaseSignText);
+    EXPECT_EQ(read_file(build_dir() / "checksum"), kOldDigests);
+    EXPECT_EQ(read_file(firmware_dir() / "checksum"), kOldDigests);
+    EXPECT_EQ(entries(build_dir()),
+              (std::vector<std::string>{"Makefile", "checksum", "filler", "main.cpp", "sign.txt"}));
+}
+
+// The firmware directory full: the copy fails and keeps the old list there.
+TEST_F(ImgsealFailedWrite, CopyOnAFullDisk) {
+    dcu::test::SmallTmpfs disk(firmware_dir(), 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs: needs root";
+    write_old_lists();
+    disk.fill();
+
+    RunResult result = run({"1"});
+
+    EXPECT_EQ(result.exit_code, 255);
+    const std::string done = "main()                    : Signatures generated\n";
+    EXPECT_EQ(result.out, kReleaseStdout.substr(0, kReleaseStdout.size() - done.size()) +
+                              "gen_signature()           : Failed to copy checksum to ../tev_dcu_firmware\n" +
+                              kFailed);
+    EXPECT_EQ(read_file(build_dir() / "checksum"), kReleaseDigests);
+    EXPECT_EQ(read_file(firmware_dir() / "checksum"), kOldDigests);
+    EXPECT_EQ(entries(firmware_dir()), (std::vector<std::string>{"checksum", "filler"}));
 }
 
 }  // namespace
