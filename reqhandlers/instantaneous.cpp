@@ -44,10 +44,12 @@ struct ReadingCount {
 std::string_view text_or_empty(const char *text) { return text != nullptr ? std::string_view(text) : std::string_view(); }
 
 // The word of a communication-status code: "No", "Yes", "Not Configured" or
-// the empty word. A code the table has no row for reads as the empty word.
+// the empty word. The code is the value's decimal number as atoi reads it
+// (no leading digits: 0), as the communication-status answer reads it; a
+// code the table has no row for reads as the empty word.
 std::string_view status_word(const store::Reply &reply) {
     int code = 0;  // no reply or no value: "No"
-    if (auto text = reply.element_text(0); text && !text->empty()) code = decimal::leading_value(*text).value_or(-1);
+    if (auto text = reply.element_text(0)) code = decimal::atoi_value(*text);
     if (code < 0 || code >= DCU_COMM_STATUS_WORDS) return {};
     const char *word = g_comm_status_buff[code];
     return {word, ::strnlen(word, DCU_COMM_STATUS_WORD_SIZE)};

@@ -173,7 +173,9 @@ TEST_F(Instantaneous, StatusCodeSelectsAWordAndNeverReadsPastTheTable) {
     };
     const Case cases[] = {
         {std::nullopt, "No"}, {"", "No"},  {"0", "No"}, {"1", "Yes"}, {"2", "Not Configured"},
-        {"3", ""},            {"4", ""},   {"260", ""}, {"-1", ""},   {"busy", ""},
+        {"3", ""},            {"4", ""},   {"260", ""}, {"-1", ""},
+        // A value without leading digits reads as 0, as the communication-status answer reads it.
+        {"busy", "No"},       {"abc", "No"}, {"1abc", "Yes"},
         {" 2", "Not Configured"},
     };
     selection("0", {});
