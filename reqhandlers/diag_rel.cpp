@@ -77,13 +77,15 @@ int meters_to_look_up(std::uint32_t count, int slots) {
     return std::clamp(static_cast<int>(static_cast<std::int32_t>(count)), 0, slots);
 }
 
-// The STATUS list of one port from its replies, in meter order; a meter
-// without a value is left out.
+// The STATUS list of one port from its replies, in meter order. A meter
+// without a value is listed as the empty text, so that position k is always
+// meter k and the list as long as NUM_METERS.
 void write_status_list(answer::TextBuilder &body, store::Pipeline &pipeline, int meters) {
     body.open_member("STATUS", answer::layout::kInlineList);
     for (int m = 0; m < meters; ++m) {
         const store::Reply reply = pipeline.next();
         if (auto value = stored_value(reply, 0)) body.element(decimal::atoi_value(*value));
+        else body.element(std::string_view{});
     }
     body.close();
 }

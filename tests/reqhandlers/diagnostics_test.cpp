@@ -192,7 +192,10 @@ TEST_F(CommnStatus, SerialPortsInTwoRoundTripsAfterTheMeterType) {
     EXPECT_EQ(dlms_dcu_config.SerMeterPort[3].NumMeters, 5u);
 }
 
-TEST_F(CommnStatus, StatusValuesWithoutAValueAreLeftOut) {
+// Position k of a STATUS list is always meter k: a meter without a status
+// value is listed as the empty text in its place, never left out (which
+// would hand the next meter's status to it).
+TEST_F(CommnStatus, AMeterWithoutAStatusValueKeepsItsPlace) {
     struct Case {
         const char *name;
         std::vector<std::optional<std::string>> values;  // meters 0 to 2 of port 0
@@ -200,10 +203,11 @@ TEST_F(CommnStatus, StatusValuesWithoutAValueAreLeftOut) {
     };
     const Case cases[] = {
         {"all there", {"1", "0", "2"}, "\"1\",\"0\",\"2\""},
-        {"middle missing", {"1", std::nullopt, "2"}, "\"1\",\"2\""},
-        {"last missing", {"1", "0", std::nullopt}, "\"1\",\"0\""},
-        {"none", {std::nullopt, std::nullopt, std::nullopt}, ""},
-        {"empty and not a number", {"", "x", "7"}, "\"0\",\"7\""},
+        {"middle missing", {"1", std::nullopt, "2"}, "\"1\",\"\",\"2\""},
+        {"first missing", {std::nullopt, "0", "2"}, "\"\",\"0\",\"2\""},
+        {"last missing", {"1", "0", std::nullopt}, "\"1\",\"0\",\"\""},
+        {"none", {std::nullopt, std::nullopt, std::nullopt}, "\"\",\"\",\"\""},
+        {"empty and not a number", {"", "x", "7"}, "\"\",\"0\",\"7\""},
     };
     meter_type("1");
     serial_count(0, "3");
@@ -247,7 +251,8 @@ TEST_F(CommnStatus, EthernetMetersOnPortZeroInThreeRoundTrips) {
     eth_status(2, "2");
     eth_status(3, "1");  // beyond the count: not asked for
     dcu::test::Monitor monitor(store().port());
-    EXPECT_EQ(answer_of(send_commn_status_det, 8), ethernet_answer("8", 3, "\"1\",\"2\""));
+    // Meter 1 has no status: its place holds the empty text.
+    EXPECT_EQ(answer_of(send_commn_status_det, 8), ethernet_answer("8", 3, "\"1\",\"\",\"2\""));
     EXPECT_EQ(monitor.take(), (Commands{{"hmget", "DCU_GEN_INFO", "MeterType"},
                                         {"hmget", "ETH_MET_INFO", "NumMeters"},
                                         {"HMGET", "EthPort0Met0Status", "VALUE"},

@@ -83,8 +83,8 @@ std::string check_data(const cJSON *data) {
         if (!cJSON_IsObject(port) || member(port, "STATUS") == nullptr) continue;
         const auto meters = count_of(port, "NUM_METERS", problem);
         const auto statuses = list_length(port, "STATUS");
-        if (!meters || !statuses || *statuses > *meters)
-            return std::string(port->string) + ": STATUS longer than NUM_METERS";
+        if (!meters || !statuses || *statuses != *meters)
+            return std::string(port->string) + ": STATUS is not as long as NUM_METERS";
     }
     return {};
 }

@@ -15,7 +15,8 @@ namespace dcu::test {
 //    NUM_ENTRIES that of the data list (the member named *_DATA), NUM_FILES
 //    of FILE_LIST, NUM_DIRS of DIR_LIST, NUM_MET of MET_LIST; every record of
 //    the data list has NUM_PARAM values V0, V1, ...; every port object of the
-//    status answer has a STATUS list no longer than its NUM_METERS.
+//    status answer has a STATUS list as long as its NUM_METERS (position k
+//    is meter k).
 std::string answer_problem(std::string_view text);
 
 // A member of the answer's envelope or of its DATA ("DATA.NUM_FILES"), as text;
