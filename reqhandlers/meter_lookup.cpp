@@ -1,6 +1,7 @@
 #include "reqhandlers/meter_lookup.hpp"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "common/store.hpp"
@@ -68,11 +69,21 @@ std::int16_t find_serial_number(const char *ser_num) {
         known[index] = *fresh[index];
         mirror_into_host_table(index, known[index]);
     }
-    if (ser_num != nullptr) {
+    // The empty text is part of every serial number: it names no meter
+    // (a request without one must not reach the first meter). A whole serial
+    // number names its meter even when another one, earlier, contains it
+    // ("SN1" is not "SN10"); other texts name the first that contains them.
+    if (ser_num != nullptr && *ser_num != '\0') {
         const std::string_view wanted(ser_num);
-        for (std::size_t index = 0; index < kPositions; ++index) {
-            if (known[index].empty() || known[index].find(wanted) == std::string::npos) continue;
-            const std::int16_t packed = position_of(index).packed();
+        const auto first = [&](auto matches) -> std::optional<std::size_t> {
+            for (std::size_t index = 0; index < kPositions; ++index)
+                if (!known[index].empty() && matches(known[index])) return index;
+            return std::nullopt;
+        };
+        auto found = first([&](const std::string &serial) { return serial == wanted; });
+        if (!found) found = first([&](const std::string &serial) { return serial.find(wanted) != std::string::npos; });
+        if (found) {
+            const std::int16_t packed = position_of(*found).packed();
             dbg_log(0, "%-20s : Both meter ser num are same, Val : %X\n", kFindFunName, static_cast<unsigned>(packed));
             return packed;
         }

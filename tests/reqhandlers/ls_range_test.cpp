@@ -80,6 +80,7 @@ TEST_F(LsRange, ValuesAreWrittenAsUnsignedDecimalsUnchecked) {
 
 TEST_F(LsRange, AnUnknownMeterGetsNoCommand) {
     EXPECT_EQ(commands_of("NOPE", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), Commands{});
+    EXPECT_EQ(commands_of("", stamp(2024, 3, 5, 10, 30), stamp(2024, 3, 6, 0, 0)), Commands{});
     EXPECT_EQ(client().keys("*OdLsCmd"), std::vector<std::string>{});
 }
 

@@ -9,20 +9,27 @@ using dcu::test::host;
 
 class FindSerNum : public dcu::test::HandlerTest {};
 
-TEST_F(FindSerNum, SubstringMatchTiesAndEmptyText) {
+// A text that is some meter's whole serial number names that meter; any
+// other text names the first meter (port, then meter order) whose serial
+// number contains it; the empty text names none.
+TEST_F(FindSerNum, ExactMatchFirstThenSubstringNeverTheEmptyText) {
     serial(0, 0, "");  // a position without a number is skipped
+    serial(0, 1, "SN10");
     serial(1, 2, "AB123CD");
     serial(1, 4, "XX123");
     serial(2, 0, "12");
+    serial(2, 1, "SN1");
     struct Case {
         const char *wanted;
         int16_t packed;
     };
-    for (Case c : {Case{"123", 0x0102}, Case{"AB123CD", 0x0102}, Case{"X", 0x0104}, Case{"", 0x0102},
-                   Case{"1234", -1}, Case{"12", 0x0102}}) {
+    for (Case c : {Case{"123", 0x0102}, Case{"AB123CD", 0x0102}, Case{"X", 0x0104}, Case{"", -1},
+                   Case{"1234", -1}, Case{"12", 0x0200}, Case{"SN1", 0x0201}, Case{"SN", 0x0001},
+                   Case{"N10", 0x0001}}) {
         EXPECT_EQ(find_ser_num(c.wanted), c.packed) << c.wanted;
     }
     EXPECT_EQ(host().log[0], "0 find_ser_num()       : Both meter ser num are same, Val : 102\n");
+    EXPECT_EQ(host().log[3], "4 find_ser_num()            : Recv MeterSerNum :  Not Found\n");
     EXPECT_EQ(host().log[4], "4 find_ser_num()            : Recv MeterSerNum : 1234 Not Found\n");
     EXPECT_EQ(std::string(g_meter_ser_num_info[1][2]), "AB123CD");
 }

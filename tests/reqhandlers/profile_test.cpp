@@ -199,6 +199,9 @@ TEST_F(Profiles, FailuresStillAnswerOnce) {
         // No meter has the serial number: nothing is read, not even the selection.
         {"unknown serial number", good.c_str(), true, "NOPE",
          "\"NUM_PARAM\":\"0\",\n\"NUM_ENTRIES\":\"0\",\n" + lists_tail("", "BILL_DATA", ""), ""},
+        // The empty text is contained in every serial number and names none.
+        {"empty serial number", good.c_str(), true, "",
+         "\"NUM_PARAM\":\"0\",\n\"NUM_ENTRIES\":\"0\",\n" + lists_tail("", "BILL_DATA", ""), ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
