@@ -152,6 +152,9 @@ int list_od_ls_files(int seq_num, const char *ser_num) {
 }
 
 int list_meter_directories(int seq_num) {
+    // The header comes first: a data root that can't be read leaves it in
+    // json_text, unsent, rather than the previous answer.
+    answer::Answer answer("GET_DIR_LIST", seq_num);
     const auto entries = dir_walker::entry_names(paths::on_unit(paths::kDataRoot));
     if (!entries) {
         print_opendir_failure(errno);
@@ -160,7 +163,6 @@ int list_meter_directories(int seq_num) {
     std::vector<std::string> names;
     for (const auto &name : *entries)
         if (holds(name, "meter_id")) names.push_back(name);
-    answer::Answer answer("GET_DIR_LIST", seq_num);
     write_names(answer.body(), "NUM_DIRS", "DIR_LIST", answer::layout::kEntryLine, names);
     answer.send();
     return 0;

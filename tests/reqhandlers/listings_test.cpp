@@ -275,12 +275,15 @@ TEST_F(Listings, DirectoryList) {
               answer_head("GET_DIR_LIST", 6, "SUCCESS") + "\"NUM_DIRS\":\"0\",\n\"DIR_LIST\":\n[\n]\n}\n}\n");
 }
 
+// Without a data root nothing is sent and -1 returned; json_text holds this
+// answer's header, never the previous answer (a host that sent json_text
+// after -1 would resend an old answer under its TYPE and SEQ_NUM).
 TEST_F(Listings, DirectoryListWithoutDataRootSendsNothing) {
-    std::strcpy(json_text, "earlier answer");
+    std::strcpy(json_text, "{\n\"TYPE\":\"GET_METER_SER_LIST\",\n\"SEQ_NUM\":\"5\", an earlier and longer answer");
     const auto [text, out] = run([] { return send_dir_list_det(6); }, -1);
     EXPECT_TRUE(dcu::test::host().sent.empty());
     EXPECT_EQ(out, "Failed to opendir No such file or directory\n");
-    EXPECT_STREQ(json_text, "earlier answer");
+    EXPECT_EQ(std::string(json_text), answer_head("GET_DIR_LIST", 6, "SUCCESS"));
 }
 
 }  // namespace
