@@ -7,10 +7,12 @@
 // meter-reading process never sees NeedToRead 1 beside the range of an
 // earlier request, and a connection lost part-way writes nothing at all.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "common/civil_time.hpp"
 #include "common/store.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/entry_guard.hpp"
@@ -20,22 +22,25 @@ namespace dcu::ls_range {
 
 namespace {
 
+using RangeEnd = civil::Minute;
+
 // A time stamp as the command fields take it. Bytes 4 and 5 of the record
 // carry nothing for this command.
-struct RangeEnd {
-    int day;
-    int month;
-    int year;
-    int hour;
-    int minute;
-};
-
 RangeEnd range_end_of(const ls_time_stamp &stamp) noexcept {
     // The year is little-endian in the record whatever the host's byte order.
     unsigned char bytes[sizeof stamp];
     std::memcpy(bytes, &stamp, sizeof stamp);
     const int year = bytes[6] | (bytes[7] << 8);
-    return {bytes[0], bytes[1], year, bytes[2], bytes[3]};
+    return {year, bytes[1], bytes[0], bytes[2], bytes[3]};
+}
+
+// The meter-reading process would read a range from a time that no clock
+// shows (31 February, 24:00, month 13): such a command is never stored.
+bool refuse_impossible(const char *which, const RangeEnd &t) {
+    if (civil::exists(t)) return false;
+    std::printf("Od ls range %s time %04d-%02d-%02d %02d:%02d does not exist, command not written\n", which, t.year,
+                t.month, t.day, t.hour, t.minute);
+    return true;
 }
 
 constexpr std::size_t kWrites = 3;
@@ -88,8 +93,9 @@ extern "C" void send_od_ls_range_det(int seq_num, const char *ser_num, ls_time_s
             // A serial number no meter has gets no command: the hash would belong to no meter.
             const auto at = meters::resolve(ser_num);
             if (!at) return 0;
-            const auto outcome =
-                ls_range::write_command(*at, ls_range::range_end_of(start), ls_range::range_end_of(end));
+            const auto from = ls_range::range_end_of(start), to = ls_range::range_end_of(end);
+            if (ls_range::refuse_impossible("start", from) || ls_range::refuse_impossible("end", to)) return 0;
+            const auto outcome = ls_range::write_command(*at, from, to);
             // Nothing answers this request: the host's log is the one place
             // where a command the head-end believes handed on can show as lost.
             if (!outcome.verdict.empty())

@@ -68,8 +68,9 @@ int send_od_event_det11(int seq_num, const char *ser_num, uint8_t event_type);
 int send_od_event_det1(int seq_num, const char *ser_num, uint8_t event_type);
 
 /* Writes a load-survey range command for the meter into the store, in one
-   transaction; sends nothing. A command that could not be stored is logged
-   through dbg_log with seq_num. */
+   transaction; sends nothing. A time that does not exist (31 February, 24:00,
+   month 13) writes nothing and says so on standard output; a command that
+   could not be stored is logged through dbg_log with seq_num. */
 void send_od_ls_range_det(int seq_num, const char *ser_num, ls_time_stamp start, ls_time_stamp end);
 
 /* OD_INST: the meter's last readings joined with the user's selection. Returns 0. */

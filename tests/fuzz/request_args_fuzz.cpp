@@ -267,12 +267,16 @@ struct Expected {
 
 Expected expected_meter(const Model &model, const char *ser_num) {
     if (model.has_cut) return {};
-    for (int port = 0; port < 4; ++port)
-        for (int meter = 0; meter < 5; ++meter) {
-            const auto serial = stored_serial(model, port, meter);
-            if (serial && !serial->empty() && serial->find(ser_num) != std::string::npos)
-                return {true, dcu::meters::Position{port, meter}};
-        }
+    if (*ser_num == '\0') return {true, std::nullopt};  // the empty text names no meter
+    // A whole serial number first, then a part of one, each in port and meter order.
+    for (const bool whole : {true, false})
+        for (int port = 0; port < 4; ++port)
+            for (int meter = 0; meter < 5; ++meter) {
+                const auto serial = stored_serial(model, port, meter);
+                if (!serial || serial->empty()) continue;
+                if (whole ? *serial == ser_num : serial->find(ser_num) != std::string::npos)
+                    return {true, dcu::meters::Position{port, meter}};
+            }
     return {true, std::nullopt};
 }
 

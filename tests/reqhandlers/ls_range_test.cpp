@@ -69,13 +69,43 @@ TEST_F(LsRange, ARepeatedRequestWritesTheSameCommandAgain) {
     EXPECT_EQ(client().hget("Port1Met3OdLsCmd", "Year"), "2024");
 }
 
-TEST_F(LsRange, ValuesAreWrittenAsUnsignedDecimalsUnchecked) {
-    // Each field at its top value: no sign, no bound, the year from both its bytes.
-    auto seen = commands_of("SN13", stamp(2024, 1, 2, 3, 4), stamp(65535, 255, 255, 255, 255));
+TEST_F(LsRange, ValuesAreWrittenAsUnsignedDecimals) {
+    // The last minute of the largest year the record holds: no sign, the year from both its bytes.
+    auto seen = commands_of("SN13", stamp(2024, 1, 2, 3, 4), stamp(65535, 12, 31, 23, 59));
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_EQ(seen[2][7], "2024");
-    EXPECT_EQ(seen[3], (std::vector<std::string>{"hmset", "Port1Met3OdLsCmd", "Day2", "255", "Mon2", "255", "Year2",
-                                                 "65535", "Hour2", "255", "Min2", "255"}));
+    EXPECT_EQ(seen[3], (std::vector<std::string>{"hmset", "Port1Met3OdLsCmd", "Day2", "31", "Mon2", "12", "Year2",
+                                                 "65535", "Hour2", "23", "Min2", "59"}));
+}
+
+// A time that no clock shows is never handed to the meter-reading process:
+// nothing is written, and the handler says why.
+TEST_F(LsRange, ATimeThatDoesNotExistWritesNothing) {
+    struct Case {
+        ls_time_stamp start, end;
+        const char *line;
+    };
+    const ls_time_stamp good = stamp(2024, 3, 5, 10, 30);
+    const Case cases[] = {
+        {stamp(2024, 2, 31, 23, 59), good, "start time 2024-02-31 23:59"},
+        {stamp(2023, 2, 29, 0, 0), good, "start time 2023-02-29 00:00"},
+        {good, stamp(2024, 4, 31, 0, 0), "end time 2024-04-31 00:00"},
+        {good, stamp(2024, 3, 6, 24, 0), "end time 2024-03-06 24:00"},
+        {good, stamp(2024, 3, 6, 23, 60), "end time 2024-03-06 23:60"},
+        {stamp(2024, 13, 1, 0, 0), good, "start time 2024-13-01 00:00"},
+        {stamp(2024, 0, 1, 0, 0), good, "start time 2024-00-01 00:00"},
+        {good, stamp(2024, 3, 0, 0, 0), "end time 2024-03-00 00:00"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.line);
+        dcu::test::Monitor monitor(store().port());
+        const std::string out = stdout_of([&] { send_od_ls_range_det(1, "SN13", c.start, c.end); });
+        EXPECT_EQ(out, std::string("Od ls range ") + c.line + " does not exist, command not written\n");
+        EXPECT_EQ(monitor.take().size(), 20u);  // the serial-number reads only
+        EXPECT_TRUE(client().hgetall("Port1Met3OdLsCmd").empty());
+    }
+    // 29 February of a leap year exists.
+    EXPECT_EQ(commands_of("SN13", stamp(2024, 2, 29, 0, 0), stamp(2024, 2, 29, 23, 59)).size(), 5u);
 }
 
 TEST_F(LsRange, AnUnknownMeterGetsNoCommand) {
