@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "host/request_limits.hpp"
 #include "reqhandlers/json_escape.hpp"
 
 namespace dcu::host {
@@ -100,6 +101,8 @@ const RequestSpec *find_machine_request(std::string_view type, std::span<const R
 }
 
 MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table) {
+    // Not even parsed: the parser's tree would cost several times the text.
+    if (text.size() > kMaxRequestBytes) return refused(std::string(kUnknownType), {}, too_large_reason());
     const UniqueJson json = parse_object(text);
     if (!json) return refused(std::string(kUnknownType), {}, "not a JSON object");
 
@@ -110,7 +113,7 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
     const std::string type_text(type->valuestring);
 
     const RequestSpec *row = find_machine_request(type_text, table);
-    if (row == nullptr) return refused(type_text, seq_num, "unknown TYPE");
+    if (row == nullptr) return refused(echo_of(type_text), seq_num, "unknown TYPE");
 
     ParsedRequest parsed{row, {}};
     for (const auto &arg_spec : row->args) {
