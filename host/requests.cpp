@@ -108,6 +108,11 @@ const std::vector<RequestSpec> &request_table() {
 
 bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error) {
     out->text.assign(text);
+    // The handlers take C strings: a NUL would end the value there.
+    if (text.find('\0') != std::string_view::npos) {
+        *error = std::string(arg_spec.member) + " holds a NUL character";
+        return false;
+    }
     auto integer = [&](long long low, long long high) {
         long long value = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -171,7 +176,9 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
     }
     if (row == nullptr) {
         const std::string name = words[0] + (words.size() >= 2 ? " " + words[1] : "");
-        *error = "unknown request \"" + echo_of(name) + "\"";
+        // A NUL in the message would end it where it is printed.
+        if (name.find('\0') != std::string::npos) *error = "a request word holds a NUL character";
+        else *error = "unknown request \"" + echo_of(name) + "\"";
         return std::nullopt;
     }
     // A time stamp may come as one argument or as its date and its time.

@@ -81,6 +81,8 @@ TEST(FailureAnswer, StaysUnderOneKibibyteWhateverWasSent) {
         {R"({"TYPE":"OD_LS_RANGE","SEQ_NUM":3,"MET_SERNUM":"SN01","START":")" + controls +
              R"(","END":"2024-03-06 00:00"})",
          failure("OD_LS_RANGE", "3", "START must be a time as YYYY-MM-DD HH:MM, not \\\"" + escaped_controls + "\\\"")},
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":4,")" + not_utf8 + R"(":"\u0000"})",
+         failure("GET_METER_SER_LIST", "4", repeated("\\u00ff", 64) + "... holds a NUL character")},
     };
     for (const auto &c : cases) {
         ASSERT_LE(c.request.size(), dcu::host::kMaxRequestBytes);
