@@ -44,7 +44,7 @@ TEST(LineReader, SplitsAtLineEndsAndKeepsLongLinesOnlyUpToTheBound) {
         const auto path = dir / "input";
         dcu::test::write_file(path, c.input);
         // Pieces of every size: a line end, a "\r\n" or the bound falls across two of them.
-        for (const std::size_t piece : {1, 2, 3, 5, 7, 65536}) {
+        for (const std::size_t piece : {1u, 2u, 3u, 5u, 7u, 65536u}) {
             SCOPED_TRACE(testing::PrintToString(c.input) + " in pieces of " + std::to_string(piece));
             dcu::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
             ASSERT_TRUE(fd);
