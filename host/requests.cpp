@@ -138,7 +138,8 @@ bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::
         const bool starts_with_digit = !copy.empty() && copy[0] >= '0' && copy[0] <= '9';
         if (!starts_with_digit || std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u%c", &year, &month, &day, &hour, &minute, &tail) != 5 ||
             month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
-            *error = std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
+            *error =
+                std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
             return false;
         }
         out->stamp = ls_time_stamp{};

@@ -30,11 +30,13 @@ const Case kCases[] = {
     {"ab\r\n\r\ncd\r", {{Line::whole, "ab"}, {Line::whole, ""}, {Line::whole, "cd\r"}}},
     {"a\rb\n\r\r\n", {{Line::whole, "a\rb"}, {Line::whole, "\r"}}},
     // At the bound, and just past it (the line end does not count).
-    {"abcd\nabcd\r\nabcde\nx\n", {{Line::whole, "abcd"}, {Line::whole, "abcd"}, {Line::too_long, "abcde"}, {Line::whole, "x"}}},
+    {"abcd\nabcd\r\nabcde\nx\n",
+     {{Line::whole, "abcd"}, {Line::whole, "abcd"}, {Line::too_long, "abcde"}, {Line::whole, "x"}}},
     {"abc\r\r\nabcd\r\r\n", {{Line::whole, "abc\r"}, {Line::too_long, "abcd\r"}}},
     {"abcde\r\n", {{Line::too_long, "abcde"}}},
     // Far past it: the rest of the line is passed over, up to its end.
-    {"0123456789abcdef\r\nnext\n0123456789", {{Line::too_long, "01234"}, {Line::whole, "next"}, {Line::too_long, "01234"}}},
+    {"0123456789abcdef\r\nnext\n0123456789",
+     {{Line::too_long, "01234"}, {Line::whole, "next"}, {Line::too_long, "01234"}}},
     {std::string("a\0b\n", 4), {{Line::whole, std::string("a\0b", 3)}}},
 };
 

@@ -226,8 +226,8 @@ TEST(FailureAnswer, HasTheEnvelopeOfTheAnswersAndEscapesWhatItEchoes) {
 // would reach a handler cut short. Refused wherever it is, names included;
 // what is echoed comes only from members without one.
 TEST(MachineRequests, AnEscapedNulAnywhereIsRefusedAndNothingIsCut) {
-    const std::string content = R"("TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":7,"MET_SERNUM":"SN01","FILE_NAME":"billing",)"
-                                R"("VIEW_TYPE":"V1")";
+    const std::string content = R"("TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":7,"MET_SERNUM":"SN01",)"
+                                R"("FILE_NAME":"billing","VIEW_TYPE":"V1")";
     struct Case {
         std::string text;
         std::string type, seq_num, reason;
