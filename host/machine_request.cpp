@@ -2,9 +2,13 @@
 
 #include <cjson/cJSON.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
+#include "host/escaped_nul.hpp"
+#include "host/request_limits.hpp"
 #include "reqhandlers/json_escape.hpp"
 
 namespace dcu::host {
@@ -84,6 +88,52 @@ MachineRequest refused(std::string type, std::string seq_num, std::string reason
     return {std::nullopt, {std::move(type), std::move(seq_num), std::move(reason)}};
 }
 
+// The members of a request that hold an escaped NUL, in their name or
+// anywhere in their value. The parser keeps members and elements in the
+// order they are written, so walking its tree meets the strings in the same
+// order as strings_holding_nul lists them.
+class NulMembers {
+public:
+    NulMembers(const cJSON &object, std::string_view text) : holds_nul_(strings_holding_nul(text)) {
+        for (const cJSON *member = object.child; member != nullptr; member = member->next) {
+            const bool in_name = next_holds_nul();
+            const bool in_value = value_holds_nul(*member);
+            if (!in_name && !in_value) continue;
+            if (members_.empty()) first_in_name_ = in_name;
+            members_.push_back(member);
+        }
+    }
+
+    bool any() const { return !members_.empty(); }
+    bool holds_nul(const cJSON *member) const {
+        return std::find(members_.begin(), members_.end(), member) != members_.end();
+    }
+    // Why the request is refused: the first such member by its name, unless
+    // the NUL is in the name itself (which the parser cut there).
+    std::string reason() const {
+        if (first_in_name_) return "a member name holds a NUL character";
+        return echo_of(members_.front()->string) + " holds a NUL character";
+    }
+
+private:
+    bool next_holds_nul() { return next_ < holds_nul_.size() && holds_nul_[next_++]; }
+    bool value_holds_nul(const cJSON &value) {
+        bool found = cJSON_IsString(&value) && next_holds_nul();
+        const bool named_children = cJSON_IsObject(&value);
+        for (const cJSON *child = value.child; child != nullptr; child = child->next) {
+            const bool in_name = named_children && next_holds_nul();
+            const bool in_child = value_holds_nul(*child);
+            found = found || in_name || in_child;
+        }
+        return found;
+    }
+
+    std::vector<bool> holds_nul_;
+    std::size_t next_ = 0;
+    std::vector<const cJSON *> members_;
+    bool first_in_name_ = false;
+};
+
 }  // namespace
 
 std::string_view machine_type(const RequestSpec &row) {
@@ -100,17 +150,31 @@ const RequestSpec *find_machine_request(std::string_view type, std::span<const R
 }
 
 MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table) {
+    // Not even parsed: the parser's tree would cost several times the text.
+    if (text.size() > kMaxRequestBytes) return refused(std::string(kUnknownType), {}, too_large_reason());
     const UniqueJson json = parse_object(text);
     if (!json) return refused(std::string(kUnknownType), {}, "not a JSON object");
 
-    const std::string seq_num = readable_seq_num(*json);
+    // A NUL is refused in any member, not only in those the request takes:
+    // one in a member's name cuts the name too, so a member that looks like
+    // one to ignore (MET_SERNUM, an escaped NUL, then more letters) would be
+    // read as one the request takes. What is echoed comes only from members
+    // without one.
+    const NulMembers nul_members(*json, text);
+    const cJSON *seq_member = cJSON_GetObjectItemCaseSensitive(json.get(), std::string(kSeqMember).c_str());
+    const std::string seq_num = nul_members.holds_nul(seq_member) ? std::string() : readable_seq_num(*json);
     const cJSON *type = cJSON_GetObjectItemCaseSensitive(json.get(), "TYPE");
+    if (nul_members.any()) {
+        const bool type_readable = cJSON_IsString(type) && !nul_members.holds_nul(type);
+        return refused(type_readable ? echo_of(type->valuestring) : std::string(kUnknownType), seq_num,
+                       nul_members.reason());
+    }
     if (type == nullptr) return refused(std::string(kUnknownType), seq_num, "TYPE missing");
     if (!cJSON_IsString(type)) return refused(std::string(kUnknownType), seq_num, "TYPE must be a string");
     const std::string type_text(type->valuestring);
 
     const RequestSpec *row = find_machine_request(type_text, table);
-    if (row == nullptr) return refused(type_text, seq_num, "unknown TYPE");
+    if (row == nullptr) return refused(echo_of(type_text), seq_num, "unknown TYPE");
 
     ParsedRequest parsed{row, {}};
     for (const auto &arg_spec : row->args) {

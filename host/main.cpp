@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -25,8 +24,10 @@
 #include "common/unique_fd.hpp"
 #include "host/broker_settings.hpp"
 #include "host/host_services.hpp"
+#include "host/line_reader.hpp"
 #include "host/machine_request.hpp"
 #include "host/mqtt_link.hpp"
+#include "host/request_limits.hpp"
 #include "host/requests.hpp"
 #include "host/stop_signals.hpp"
 
@@ -150,14 +151,26 @@ bool is_machine_request(const std::string &line) {
 }
 
 // Every input line a request; returns whether all of them were good ones.
+// A line is read in pieces and kept only up to the request limit, so a
+// line of any length costs no more than that.
 bool answer_stdin(Timings &timings) {
     bool all_valid = true;
-    for (std::string line; std::getline(std::cin, line);) {
+    dcu::host::LineReader input(STDIN_FILENO, dcu::host::kMaxRequestBytes);
+    std::string line;
+    for (auto got = input.next(&line); got != dcu::host::LineReader::Line::end; got = input.next(&line)) {
+        const bool too_long = got == dcu::host::LineReader::Line::too_long;
+        // A machine line that is too long is refused as every machine request
+        // over the limit is: by its size, unparsed, with the failure answer.
         if (is_machine_request(line)) {
             if (auto failure = answer_machine_request(line, timings)) {
                 std::fprintf(stderr, "dcuhost: %s\n", failure->reason.c_str());
                 all_valid = false;
             }
+            continue;
+        }
+        if (too_long) {
+            std::fprintf(stderr, "dcuhost: %s\n", dcu::host::too_large_reason().c_str());
+            all_valid = false;
             continue;
         }
         auto words = split_line(line);

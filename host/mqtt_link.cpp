@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "dcu/host_services.h"
+#include "host/request_limits.hpp"
 
 namespace dcu::host {
 
@@ -190,7 +191,8 @@ void MqttLink::on_message(mosquitto *, void *self, const mosquitto_message *mess
     // subscription: answering it would repeat a command each time the unit
     // connects.
     if (message->retain) {
-        dbg_log(0, "%-20s : Ignored a retained request on %s\n", "on_message()", message->topic);
+        // The topic is the sender's (under a wildcard CmdSubTopic): only its start is logged.
+        dbg_log(0, "%-20s : Ignored a retained request on %s\n", "on_message()", echo_of(message->topic).c_str());
         return;
     }
     const std::string_view payload(static_cast<const char *>(message->payload),

@@ -7,6 +7,7 @@
 
 #include "common/paths.hpp"
 #include "host/machine_request.hpp"
+#include "host/request_limits.hpp"
 
 namespace dcu::host {
 
@@ -107,12 +108,17 @@ const std::vector<RequestSpec> &request_table() {
 
 bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error) {
     out->text.assign(text);
+    // The handlers take C strings: a NUL would end the value there.
+    if (text.find('\0') != std::string_view::npos) {
+        *error = std::string(arg_spec.member) + " holds a NUL character";
+        return false;
+    }
     auto integer = [&](long long low, long long high) {
         long long value = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
             *error = std::string(arg_spec.member) + " must be a whole number from " + std::to_string(low) + " to " +
-                     std::to_string(high) + ", not \"" + std::string(text) + "\"";
+                     std::to_string(high) + ", not \"" + echo_of(text) + "\"";
             return false;
         }
         out->number = value;
@@ -132,7 +138,8 @@ bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::
         const bool starts_with_digit = !copy.empty() && copy[0] >= '0' && copy[0] <= '9';
         if (!starts_with_digit || std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u%c", &year, &month, &day, &hour, &minute, &tail) != 5 ||
             month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
-            *error = std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + copy + "\"";
+            *error =
+                std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
             return false;
         }
         out->stamp = ls_time_stamp{};
@@ -169,7 +176,10 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
         if (row) break;
     }
     if (row == nullptr) {
-        *error = "unknown request \"" + words[0] + (words.size() >= 2 ? " " + words[1] : "") + "\"";
+        const std::string name = words[0] + (words.size() >= 2 ? " " + words[1] : "");
+        // A NUL in the message would end it where it is printed.
+        if (name.find('\0') != std::string::npos) *error = "a request word holds a NUL character";
+        else *error = "unknown request \"" + echo_of(name) + "\"";
         return std::nullopt;
     }
     // A time stamp may come as one argument or as its date and its time.

@@ -222,4 +222,81 @@ TEST(FailureAnswer, HasTheEnvelopeOfTheAnswersAndEscapesWhatItEchoes) {
     EXPECT_EQ(dcu::test::strict_json_error(dcu::host::failure_answer(quoted.failure)), "");
 }
 
+// cJSON decodes \u0000 into a NUL inside its C string: a value holding one
+// would reach a handler cut short. Refused wherever it is, names included;
+// what is echoed comes only from members without one.
+TEST(MachineRequests, AnEscapedNulAnywhereIsRefusedAndNothingIsCut) {
+    const std::string content = R"("TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":7,"MET_SERNUM":"SN01",)"
+                                R"("FILE_NAME":"billing","VIEW_TYPE":"V1")";
+    struct Case {
+        std::string text;
+        std::string type, seq_num, reason;
+    };
+    const Case cases[] = {
+        {"{" + content + R"(,"DIR_NAME":"meter_id_1\u0000/../../../../etc"})", "GET_BILL_FILE_CONTENT", "7",
+         "DIR_NAME holds a NUL character"},
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"9\u0000abc"})", "GET_METER_SER_LIST", "",
+         "SEQ_NUM holds a NUL character"},
+        {R"({"TYPE":"OD_MID_NIGHT","SEQ_NUM":1,"MET_SERNUM":"SN01","MONTH":"3\u0000","YEAR":2024})", "OD_MID_NIGHT",
+         "1", "MONTH holds a NUL character"},
+        {R"({"SEQ_NUM":5,"TYPE":"GET_METER_SER_LIST\u0000x"})", "UNKNOWN", "5", "TYPE holds a NUL character"},
+        {R"({"TYPE":"\u0000","SEQ_NUM":5})", "UNKNOWN", "5", "TYPE holds a NUL character"},
+        // Members the request does not take.
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":3,"NOTE":"a\u0000"})", "GET_METER_SER_LIST", "3",
+         "NOTE holds a NUL character"},
+        {R"({"TYPE":"GET_METER_SER_LIST","NOTE":[1,{"k":["x","\u0000"]}],"SEQ_NUM":3})", "GET_METER_SER_LIST", "3",
+         "NOTE holds a NUL character"},
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":3,"NOTE":{"a":"b","\u0000":1}})", "GET_METER_SER_LIST", "3",
+         "NOTE holds a NUL character"},
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":3,")" + std::string(100, 'N') + R"(":"\u0000"})",
+         "GET_METER_SER_LIST", "3", std::string(64, 'N') + "... holds a NUL character"},
+        // A NUL in a name would cut it to one the request takes.
+        {R"({"TYPE":"OD_BILLING","SEQ_NUM":4,"MET_SERNUM\u0000x":"SN01"})", "OD_BILLING", "4",
+         "a member name holds a NUL character"},
+        {R"({"TYPE\u0000":"OD_BILLING","TYPE":"GET_METER_SER_LIST","SEQ_NUM":4})", "UNKNOWN", "4",
+         "a member name holds a NUL character"},
+        {R"({"SEQ_NUM\u0000":"8","SEQ_NUM":"9","TYPE":"GET_METER_SER_LIST"})", "GET_METER_SER_LIST", "",
+         "a member name holds a NUL character"},
+        // After other escapes, and an escaped backslash followed by one.
+        {"{" + content + R"(,"DIR_NAME":"a\"\\\n\u0000"})", "GET_BILL_FILE_CONTENT", "7",
+         "DIR_NAME holds a NUL character"},
+        {"{" + content + R"(,"DIR_NAME":"\\\u0000"})", "GET_BILL_FILE_CONTENT", "7", "DIR_NAME holds a NUL character"},
+        {"{" + content + R"(,"DIR_NAME":"\u00000"})", "GET_BILL_FILE_CONTENT", "7", "DIR_NAME holds a NUL character"},
+    };
+    for (const auto &c : cases) {
+        const auto parsed = parse_machine_request(c.text);
+        EXPECT_FALSE(parsed.request) << c.text;
+        EXPECT_EQ(parsed.failure.type, c.type) << c.text;
+        EXPECT_EQ(parsed.failure.seq_num, c.seq_num) << c.text;
+        EXPECT_EQ(parsed.failure.reason, c.reason) << c.text;
+    }
+    EXPECT_EQ(dcu::host::failure_answer(parse_machine_request(cases[0].text).failure),
+              "{\n\"TYPE\":\"GET_BILL_FILE_CONTENT\",\n\"SEQ_NUM\":\"7\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
+              "\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"DIR_NAME holds a NUL character\"\n}\n}\n");
+}
+
+// Text that only looks like an escaped NUL is a value like any other.
+TEST(MachineRequests, TextThatOnlyLooksLikeAnEscapedNulIsTaken) {
+    const std::string content = R"({"TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":7,"MET_SERNUM":"SN01",)"
+                                R"("FILE_NAME":"billing","VIEW_TYPE":"V1","DIR_NAME":)";
+    struct Case {
+        std::string dir_name_json;
+        std::string dir_name;
+    };
+    const Case cases[] = {
+        {R"("\\u0000")", "\\u0000"},
+        {R"("\\\\u0000")", "\\\\u0000"},
+        {R"("u0000")", "u0000"},
+        {R"("\u0001\u000a\u0100")", "\x01\n\xc4\x80"},
+        {R"("\"\\u0000\"")", "\"\\u0000\""},
+        {R"("meter_id_1","\\u0000":"\\u0000")", "meter_id_1"},
+    };
+    for (const auto &c : cases) {
+        const std::string text = content + c.dir_name_json + "}";
+        const auto parsed = parse_machine_request(text);
+        ASSERT_TRUE(parsed.request) << text << ": " << parsed.failure.reason;
+        EXPECT_EQ(parsed.request->args[2].text, c.dir_name) << text;
+    }
+}
+
 }  // namespace

@@ -297,6 +297,51 @@ TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
     head->publish_acknowledged(kCmdTopic, "", true);  // the retained request is gone for the next tests
 }
 
+// Whatever size a request has, its failure answer and log line stay short,
+// and a value cut by an escaped NUL never reaches a handler.
+TEST_F(MqttHost, LongAndNulRequestsGetShortFailureAnswers) {
+    auto host = start_host();
+    auto head = head_end();
+    struct Case {
+        std::string payload;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {R"({"TYPE":")" + std::string(1 << 20, 'X') + R"(","SEQ_NUM":40})",
+         failure("UNKNOWN", "", "request larger than 65536 bytes")},
+        {R"({"TYPE":")" + std::string(60000, 'X') + R"(","SEQ_NUM":41})",
+         failure(std::string(64, 'X') + "...", "41", "unknown TYPE")},
+        {R"({"TYPE":"GET_METER_SER_LIST","SEQ_NUM":")" + std::string(60000, '9') + R"("})",
+         failure("GET_METER_SER_LIST", "",
+                 "SEQ_NUM must be a whole number from -2147483648 to 2147483647, not \\\"" + std::string(64, '9') +
+                     "...\\\"")},
+        {R"({"TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":42,"MET_SERNUM":"SN01",)"
+         R"("DIR_NAME":"meter_id_1\u0000/../../../../etc","FILE_NAME":"passwd","VIEW_TYPE":"V1"})",
+         failure("GET_BILL_FILE_CONTENT", "42", "DIR_NAME holds a NUL character")},
+    };
+    for (const auto &c : cases) head->publish(kCmdTopic, c.payload);
+    head->publish(kCmdTopic, meters_request(43));
+
+    const auto answers = head->take(std::size(cases) + 1, 60s);
+    ASSERT_EQ(answers.size(), std::size(cases) + 1) << host->err();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(answers[i].payload, cases[i].answer);
+        EXPECT_LT(answers[i].payload.size(), 1024u);
+        EXPECT_EQ(dcu::test::strict_json_error(answers[i].payload), "");
+    }
+    EXPECT_EQ(answers.back().payload, command_line_answer({"meters", "43"}));
+
+    stop_host(*host);
+    const std::string err = host->err();
+    for (const char *line : {"Bad request (SEQ_NUM \"\"): request larger than 65536 bytes\n",
+                             "Bad request (SEQ_NUM \"41\"): unknown TYPE\n",
+                             "Bad request (SEQ_NUM \"42\"): DIR_NAME holds a NUL character\n"})
+        EXPECT_NE(err.find(line), std::string::npos) << line;
+    EXPECT_EQ(err.find(std::string(65, 'X')), std::string::npos);
+    EXPECT_EQ(err.find(std::string(65, '9')), std::string::npos);
+    EXPECT_EQ(err.find("passwd"), std::string::npos) << "the file was looked for";
+}
+
 TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
     auto host = start_host();
     auto head = head_end();

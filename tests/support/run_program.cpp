@@ -87,8 +87,13 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
     // Writes to the child never block: a child that is itself blocked writing
     // its output would otherwise wait for us while we wait for it.
     ::fcntl(in_write.get(), F_SETFL, ::fcntl(in_write.get(), F_GETFL) | O_NONBLOCK);
-    size_t written = 0;
-    if (options.stdin_text.empty()) in_write.reset();
+    // What is left to write of the current piece of standard input.
+    std::string_view input = options.stdin_text;
+    auto next_piece = [&] {
+        if (options.stdin_pieces && input.empty()) input = options.stdin_pieces();
+        if (input.empty()) in_write.reset();
+    };
+    next_piece();
 
     RunResult result;
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -106,10 +111,10 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         for (const auto &fd : fds) {
             if (fd.revents == 0) continue;
             if (in_write && fd.fd == in_write.get()) {
-                ssize_t n = ::write(in_write.get(), options.stdin_text.data() + written,
-                                    options.stdin_text.size() - written);
-                if (n > 0) written += static_cast<size_t>(n);
-                if ((n < 0 && errno != EAGAIN) || written == options.stdin_text.size()) in_write.reset();
+                ssize_t n = ::write(in_write.get(), input.data(), input.size());
+                if (n > 0) input.remove_prefix(static_cast<size_t>(n));
+                if (n < 0 && errno != EAGAIN) in_write.reset();
+                else next_piece();
                 continue;
             }
             char buffer[65536];
@@ -123,7 +128,9 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         }
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    result.max_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
     return result;

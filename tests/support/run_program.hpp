@@ -7,9 +7,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dcu::test {
@@ -18,12 +20,18 @@ struct RunResult {
     std::string out;
     std::string err;
     int exit_code = -1;  // exit status, or 128 + signal number
+    long max_rss_kb = 0;  // the child's peak resident size (wait4's ru_maxrss)
 };
 
 struct RunOptions {
     std::map<std::string, std::string> env;  // added to (or replacing in) the test's environment
     std::vector<std::string> unset_env;
     std::string stdin_text;
+    // When set, standard input goes on after stdin_text with the pieces it
+    // gives, asked for as the child takes them (an empty piece ends it), so
+    // an input of any size costs the test no memory. A piece stays valid
+    // until the next call.
+    std::function<std::string_view()> stdin_pieces;
     std::string working_dir;  // empty: the test's own
     std::chrono::milliseconds timeout{60000};
     // RLIMIT_FSIZE of the child, in bytes: a write past it fails as on a
