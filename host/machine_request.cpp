@@ -184,6 +184,7 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
         if (!value || !convert_arg(arg_spec, *value, &arg, &error)) return refused(type_text, seq_num, error);
         parsed.args.push_back(std::move(arg));
     }
+    if (std::string error; !check_args(*row, parsed.args, &error)) return refused(type_text, seq_num, error);
     return {std::move(parsed), {}};
 }
 

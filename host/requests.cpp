@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 
+#include "common/civil_time.hpp"
 #include "common/paths.hpp"
 #include "host/machine_request.hpp"
 #include "host/request_limits.hpp"
@@ -142,6 +143,13 @@ bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::
                 std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
             return false;
         }
+        // 31 February or 29 February of a common year: the meter-reading
+        // process would read from a time no clock shows.
+        if (!civil::exists({static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                            static_cast<int>(hour), static_cast<int>(minute)})) {
+            *error = std::string(arg_spec.member) + " must be a time that exists, not \"" + echo_of(copy) + "\"";
+            return false;
+        }
         out->stamp = ls_time_stamp{};
         out->stamp.day = static_cast<uint8_t>(day);
         out->stamp.month = static_cast<uint8_t>(month);
@@ -202,7 +210,25 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
         *error = std::string(row->word) + ": too many arguments";
         return std::nullopt;
     }
+    if (!check_args(*row, parsed.args, error)) return std::nullopt;
     return parsed;
+}
+
+bool check_args(const RequestSpec &row, const Args &args, std::string *error) {
+    // A range runs forward in time; START equal to END is a range of one instant.
+    std::optional<civil::Minute> start, end;
+    for (std::size_t i = 0; i < row.args.size() && i < args.size(); ++i) {
+        if (row.args[i].kind != ArgKind::time_stamp) continue;
+        const ls_time_stamp &t = args[i].stamp;
+        const civil::Minute minute{t.year, t.month, t.day, t.hour, t.minute};
+        if (row.args[i].member == "START") start = minute;
+        if (row.args[i].member == "END") end = minute;
+    }
+    if (start && end && civil::is_after(*start, *end)) {
+        *error = "START must not be after END";
+        return false;
+    }
+    return true;
 }
 
 std::string usage_text() {

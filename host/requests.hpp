@@ -59,6 +59,10 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
 // Converts one argument of the given kind; false (and *error) when it is not one.
 bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error);
 
+// Checks between converted arguments (a range's START not after its END);
+// false (and *error) when they don't hold.
+bool check_args(const RequestSpec &row, const Args &args, std::string *error);
+
 // The usage text: every word with its arguments.
 std::string usage_text();
 

@@ -115,6 +115,10 @@ TEST_F(Dcuhost, LsRangeTakesEachTimeAsOneWordOrTwoAndAnswersNothing) {
         {{"2024-03-05 10:30"}, "dcuhost: ls-range: missing END"},
         {{"-001-03-05 10:30", "2024-03-06 00:00"},
          "dcuhost: START must be a time as YYYY-MM-DD HH:MM, not \"-001-03-05 10:30\""},
+        {{"2024-02-31 23:59", "2024-03-06 00:00"},
+         "dcuhost: START must be a time that exists, not \"2024-02-31 23:59\""},
+        {{"2024-03-05 10:30", "2023-02-29 00:00"}, "dcuhost: END must be a time that exists, not \"2023-02-29 00:00\""},
+        {{"2024-03-06 00:00", "2024-03-05 23:59"}, "dcuhost: START must not be after END"},
     };
     for (const auto &r : refused) {
         std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address(), "ls-range", "1", "SN13"};

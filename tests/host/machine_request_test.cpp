@@ -201,6 +201,35 @@ TEST(MachineRequests, BadRequestsSayWhatIsWrongAndEchoWhatCouldBeRead) {
     }
 }
 
+// A load-survey range must name times that exist and run forward; START
+// equal to END is a range of one instant.
+TEST(MachineRequest, RangeTimesExistAndRunForward) {
+    const auto range = [](const char *start, const char *end) {
+        return parse_machine_request(std::string(R"({"TYPE":"OD_LS_RANGE","SEQ_NUM":4,"MET_SERNUM":"SN1","START":")") +
+                                     start + R"(","END":")" + end + R"("})");
+    };
+    struct Case {
+        const char *start, *end;
+        const char *reason;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"2024-03-05 10:30", "2024-03-05 10:30", ""},
+        {"2024-02-29 00:00", "2024-03-01 00:00", ""},
+        {"2024-02-31 23:59", "2024-03-05 10:30", "START must be a time that exists, not \"2024-02-31 23:59\""},
+        {"2024-03-05 10:30", "2023-02-29 12:00", "END must be a time that exists, not \"2023-02-29 12:00\""},
+        {"2024-03-05 10:30", "2024-03-05 24:00", "END must be a time as YYYY-MM-DD HH:MM, not \"2024-03-05 24:00\""},
+        {"2024-03-05 10:31", "2024-03-05 10:30", "START must not be after END"},
+    };
+    for (const Case &c : cases) {
+        const auto parsed = range(c.start, c.end);
+        EXPECT_EQ(parsed.request.has_value(), *c.reason == '\0') << c.start << " " << c.end;
+        EXPECT_EQ(parsed.failure.reason, c.reason) << c.start << " " << c.end;
+        if (!parsed.request) {
+            EXPECT_EQ(parsed.failure.type, "OD_LS_RANGE");
+        }
+    }
+}
+
 TEST(FailureAnswer, HasTheEnvelopeOfTheAnswersAndEscapesWhatItEchoes) {
     EXPECT_EQ(dcu::host::failure_answer({"OD_BILLING", "7", "MET_SERNUM missing"}),
               "{\n\"TYPE\":\"OD_BILLING\",\n\"SEQ_NUM\":\"7\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n"
