@@ -6,7 +6,8 @@
 #                                  a minimal host in C as an example
 #   loader    dcu-loader           cfgload, cfgtool, cfgload.service, the sample unit
 #   tools     dcu-tools            ttyblast, ttyblast-stream, ttysink, ifacegen
-#   refhost   dcu-refhost          dcuhost, the reference host process
+#   refhost   dcu-refhost          dcuhost, the reference host process, dcuhost.service
+#                                  and the example of its settings file
 #   buildhost dcu-imgseal          imgseal (build host only, never cross-built)
 #
 # metersim is a stand-in for the unit's own processes and is never installed.
@@ -54,6 +55,14 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/cfgload.service.in
                ${PROJECT_BINARY_DIR}/packaging/cfgload.service @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/packaging/cfgload.service
         DESTINATION ${DCU_SYSTEMD_UNIT_DIR} COMPONENT loader)
+# The head-end link as a service, and a commented example of its settings
+# file beside the place of the live one, which the package never installs.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/dcuhost.service.in
+               ${PROJECT_BINARY_DIR}/packaging/dcuhost.service @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/dcuhost.service
+        DESTINATION ${DCU_SYSTEMD_UNIT_DIR} COMPONENT refhost)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/dcuhost.conf.example
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/dcu COMPONENT refhost)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/sample-unit.json
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/dcu-loader/examples COMPONENT loader)
 

@@ -85,12 +85,19 @@ static address for one interface.")
 set(CPACK_DEBIAN_REFHOST_PACKAGE_NAME dcu-refhost)
 set(CPACK_DEBIAN_REFHOST_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_REFHOST_PACKAGE_DEPENDS "libreqhandlers1 ${DCU_PACKAGE_VERSION_EXACT}")
+set(CPACK_DEBIAN_REFHOST_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/refhost/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/refhost/prerm
+    ${PROJECT_SOURCE_DIR}/packaging/refhost/postrm
+    ${PROJECT_SOURCE_DIR}/packaging/refhost/conffiles)
+set(CPACK_DEBIAN_REFHOST_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_REFHOST_DESCRIPTION "DCU reference host process
 dcuhost links the request-handler library as the unit's host communication
 process does and answers requests given on its command line, on standard
-input, or by the head-end over MQTT (--mqtt): for service work, for trying a
-unit's store and data by hand, and as the reference for the unit's own host
-process.")
+input, or by the head-end over MQTT (--mqtt, with TLS, MQTT 5 and presence):
+for service work, for trying a unit's store and data by hand, and as the
+reference for the unit's own host process. dcuhost.service runs it as the
+unit's hardened head-end link once /etc/dcu/dcuhost.conf exists.")
 
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_NAME dcu-imgseal)
 set(CPACK_DEBIAN_BUILDHOST_PACKAGE_SECTION devel)

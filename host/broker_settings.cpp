@@ -64,6 +64,9 @@ std::optional<BrokerSettings> broker_settings(const BrokerOverrides &overrides, 
     apply(overrides.sub_topic, &settings.sub_topic);
     apply(overrides.pub_topic, &settings.pub_topic);
     apply(overrides.client_id, &settings.client_id);
+    settings.keepalive = overrides.keepalive;
+    settings.mqtt_version = overrides.mqtt_version;
+    settings.tls = overrides.tls;
 
     std::vector<std::string> missing;
     if (settings.host.empty()) missing.emplace_back("BrokerIp (--broker)");
@@ -91,6 +94,18 @@ std::optional<BrokerSettings> broker_settings(const BrokerOverrides &overrides, 
     if (hears_own_answers) {
         *error = "PubTopic \"" + settings.pub_topic + "\" falls under CmdSubTopic \"" + settings.sub_topic +
                  "\": the unit would receive its own answers as requests";
+        return std::nullopt;
+    }
+    settings.status_topic = overrides.status_topic.value_or(settings.pub_topic + "/status");
+    if (mosquitto_pub_topic_check(settings.status_topic.c_str()) != MOSQ_ERR_SUCCESS) {
+        *error = "status topic \"" + settings.status_topic + "\" is not a topic to publish on (no + or #)";
+        return std::nullopt;
+    }
+    bool hears_own_state = false;
+    mosquitto_topic_matches_sub(settings.sub_topic.c_str(), settings.status_topic.c_str(), &hears_own_state);
+    if (hears_own_state || settings.status_topic == settings.pub_topic) {
+        *error = "status topic \"" + settings.status_topic + "\" must be a topic of its own, neither under " +
+                 "CmdSubTopic \"" + settings.sub_topic + "\" nor PubTopic itself";
         return std::nullopt;
     }
     return settings;

@@ -1,7 +1,9 @@
 // Where dcuhost --mqtt meets the head-end: the broker's address, the
 // credentials and the two topics. The unit's processes read them from the
 // store's MQTT_INFO hash, where cfgload publishes them; options given to
-// dcuhost take their place one by one.
+// dcuhost (or its settings file) take their place one by one. What
+// MQTT_INFO has no field for (TLS, the MQTT version, the keep-alive, the
+// status topic) comes from the options alone.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +12,16 @@
 #include <string_view>
 #include <utility>
 
+#include "host/tls_context.hpp"
+
 namespace dcu::host {
+
+// MQTT protocol levels as the CONNECT packet names them.
+inline constexpr int kMqtt311 = 4;
+inline constexpr int kMqtt5 = 5;
+inline constexpr int kDefaultKeepAlive = 60;
+// The client library refuses shorter keep-alive periods.
+inline constexpr int kMinKeepAlive = 5;
 
 struct BrokerSettings {
     std::string host;           // BrokerIp
@@ -20,6 +31,10 @@ struct BrokerSettings {
     std::string sub_topic;      // CmdSubTopic: requests come in here
     std::string pub_topic;      // PubTopic: answers go out here
     std::string client_id;      // empty: the client library makes one up
+    std::string status_topic;   // presence; PubTopic + "/status" unless named
+    int keepalive = kDefaultKeepAlive;  // seconds
+    int mqtt_version = kMqtt311;
+    TlsOptions tls;             // TLS when tls.wanted()
 };
 
 // What the options say; each given one replaces the store's value.
@@ -31,6 +46,10 @@ struct BrokerOverrides {
     std::optional<std::string> sub_topic;
     std::optional<std::string> pub_topic;
     std::optional<std::string> client_id;
+    std::optional<std::string> status_topic;
+    int keepalive = kDefaultKeepAlive;
+    int mqtt_version = kMqtt311;
+    TlsOptions tls;
 };
 
 // "HOST:PORT" with a port from 1 to 65535.
@@ -42,7 +61,7 @@ BrokerSettings settings_from_store();
 
 // The store's settings with the overrides applied, checked: an address, a
 // port and both topics present, topics that the broker accepts, and a
-// request topic that does not also receive the answers. Nothing, with the
+// request topic that receives neither the answers nor the state messages. Nothing, with the
 // reason in *error, when they can't be used.
 std::optional<BrokerSettings> broker_settings(const BrokerOverrides &overrides, std::string *error);
 

@@ -4,13 +4,17 @@
 //   - one request from its command line;
 //   - --stdin: one request per input line, words or a machine request (JSON);
 //   - --mqtt: machine requests from the unit's broker topic, answers published
-//     on its answer topic, until SIGINT or SIGTERM.
+//     on its answer topic (or a request's MQTT 5 Response Topic), presence on
+//     its status topic, until SIGINT or SIGTERM. The link's settings may also
+//     come from a settings file (--config FILE).
 // Answers go to standard output (or the broker); the library's progress lines
 // (which it prints on standard output) and the log go to standard error.
 #include <hiredis/hiredis.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -23,13 +27,17 @@
 #include "common/store.hpp"
 #include "common/unique_fd.hpp"
 #include "host/broker_settings.hpp"
+#include "host/credentials.hpp"
 #include "host/host_services.hpp"
 #include "host/line_reader.hpp"
 #include "host/machine_request.hpp"
 #include "host/mqtt_link.hpp"
+#include "host/presence.hpp"
 #include "host/request_limits.hpp"
 #include "host/requests.hpp"
+#include "host/settings_file.hpp"
 #include "host/stop_signals.hpp"
+#include "host/tls_context.hpp"
 
 namespace {
 
@@ -42,6 +50,7 @@ struct Options {
     std::uint16_t store_port = dcu::paths::store_port();
     Mode mode = Mode::one_request;
     dcu::host::BrokerOverrides broker;
+    std::optional<std::string> password_file;  // --mqtt-password-file
     bool broker_options = false;  // any of them given
     std::string timings_path;
     std::vector<std::string> words;
@@ -181,46 +190,179 @@ bool answer_stdin(Timings &timings) {
     return all_valid;
 }
 
-// Serves the broker until SIGINT or SIGTERM. Settings that can't be used
-// are a usage error; nothing is connected then.
-int serve_broker(const Options &options, Timings &timings) {
-    std::string error;
-    const auto settings = dcu::host::broker_settings(options.broker, &error);
-    if (!settings) {
-        std::fprintf(stderr, "dcuhost: %s\n", error.c_str());
-        return kUsageError;
+// The failure answer to a request that is refused before it is carried
+// out, with the TYPE and SEQ_NUM it sent where they can be read.
+void refuse_request(std::string_view payload, const std::string &reason) {
+    dcu::host::RequestFailure failure{"UNKNOWN", "", reason};
+    if (!payload.empty()) {
+        auto machine = dcu::host::parse_machine_request(payload);
+        if (machine.request) {
+            failure.type = dcu::host::machine_type(*machine.request->row);
+            const auto &specs = machine.request->row->args;
+            for (std::size_t i = 0; i < specs.size() && i < machine.request->args.size(); ++i)
+                if (specs[i].member == "SEQ_NUM") failure.seq_num = machine.request->args[i].text;
+        } else {
+            failure.type = machine.failure.type;
+            failure.seq_num = machine.failure.seq_num;
+        }
     }
+    send_msg(dcu::host::failure_answer(failure).c_str());
+    dbg_log(0, "%-20s : Refused request (SEQ_NUM \"%s\"): %s\n", "serve_broker()", failure.seq_num.c_str(),
+            reason.c_str());
+}
+
+bool is_loopback(const std::string &host) {
+    return host == "localhost" || host == "::1" || host.starts_with("127.");
+}
+
+// Serves the broker until SIGINT or SIGTERM. Settings that can't be used
+// (missing, unreadable files, a wrong pass phrase) are a usage error;
+// nothing is connected then.
+int serve_broker(const Options &options, Timings &timings) {
+    auto usage_error = [](const std::string &message) {
+        std::fprintf(stderr, "dcuhost: %s\n", message.c_str());
+        return kUsageError;
+    };
+    std::string error;
+    dcu::host::BrokerOverrides overrides = options.broker;
+    const auto password = dcu::host::broker_password(options.password_file, &error);
+    if (!error.empty()) return usage_error(error);
+    if (password) overrides.password = password->value;
+    const auto settings = dcu::host::broker_settings(overrides, &error);
+    if (!settings) return usage_error(error);
+    dcu::host::TlsContext tls;
+    if (settings->tls.any()) {
+        auto context = dcu::host::make_tls_context(settings->tls, settings->host, &error);
+        if (!context) return usage_error(error);
+        tls = std::move(*context);
+    }
+    if (!settings->user.empty()) {
+        std::fprintf(stderr, "dcuhost: the broker password comes from %s\n",
+                     password                       ? password->source.c_str()
+                     : settings->password.empty() ? "nowhere (none is set)"
+                                                  : "the store's MQTT_INFO BrokerPass");
+        if (!tls && !settings->password.empty() && !is_loopback(settings->host))
+            std::fprintf(stderr, "dcuhost: warning: without TLS the password crosses the network in clear\n");
+    }
+
     // A broker that drops the connection must not kill the process by SIGPIPE.
     ::signal(SIGPIPE, SIG_IGN);
     const dcu::host::StopSignals stop;
-    dcu::host::MqttLink link(*settings, [&timings](std::string_view payload) {
-        if (auto failure = answer_machine_request(payload, timings))
-            dbg_log(0, "%-20s : Bad request (SEQ_NUM \"%s\"): %s\n", "serve_broker()", failure->seq_num.c_str(),
-                    failure->reason.c_str());
-    });
+    dcu::host::MqttLink link(
+        *settings, std::move(tls),
+        [&timings](std::string_view payload) {
+            if (auto failure = answer_machine_request(payload, timings))
+                dbg_log(0, "%-20s : Bad request (SEQ_NUM \"%s\"): %s\n", "serve_broker()", failure->seq_num.c_str(),
+                        failure->reason.c_str());
+        },
+        refuse_request,
+        [] {
+            reconnect_store_if_lost();
+            return dcu::host::serial_number_from_store();
+        });
     dcu::host::set_answer_sink([&link](std::string_view text) { return link.publish(text); });
     link.run(stop);
     dcu::host::set_answer_sink(nullptr);
     return 0;
 }
 
+// The long options that take a value: the keys a settings file may hold.
+constexpr std::string_view kValuedOptions[] = {
+    "store", "timings", "broker", "mqtt-user", "mqtt-password-file", "sub-topic", "pub-topic", "mqtt-client-id",
+    "status-topic", "mqtt-version", "keepalive", "cafile", "capath", "cert", "key", "key-password-file",
+    "tls-version", "tls-server-name",
+};
+
+// One word of the command line, or one setting of the settings file turned
+// into the option and value it stands for.
+struct Argument {
+    std::string text;
+    std::string origin;  // "FILE:LINE: " for a setting, empty for the command line
+};
+
+// The password option is gone: every local user can read a command line.
+// Its value is never repeated back.
+const char *const kPasswordOptionGone =
+    "--mqtt-password is not taken: a command line is visible to every local user. Give the password with "
+    "--mqtt-password-file FILE (or mqtt-password-file in the settings file), the environment variable "
+    "DCU_MQTT_PASSWORD, the systemd credential mqtt-password, or the store's MQTT_INFO BrokerPass";
+
+// The settings of --config FILE, as options in front of the command line's
+// own, so that the command line overrides the file. An exit status when the
+// file can't be used.
+std::optional<int> settings_file_arguments(int argc, char **argv, std::vector<Argument> *arguments) {
+    std::optional<std::string> path;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) != "--config") continue;
+        if (path || i + 1 >= argc) {
+            std::fprintf(stderr, "dcuhost: %s\n%s", path ? "--config is given twice" : "--config needs FILE",
+                         dcu::host::usage_text().c_str());
+            return kUsageError;
+        }
+        path = argv[++i];
+    }
+    if (!path) return std::nullopt;
+    std::string error;
+    const auto settings = dcu::host::read_settings_file(*path, &error);
+    if (!settings) {
+        std::fprintf(stderr, "dcuhost: %s\n", error.c_str());
+        return kUsageError;
+    }
+    for (const auto &setting : *settings) {
+        const std::string origin = *path + ":" + std::to_string(setting.line) + ": ";
+        if (setting.key == "mqtt-password") {
+            std::fprintf(stderr, "dcuhost: %s%s\n", origin.c_str(), kPasswordOptionGone + 2);
+            return kUsageError;
+        }
+        if (std::find(std::begin(kValuedOptions), std::end(kValuedOptions), setting.key) == std::end(kValuedOptions)) {
+            std::fprintf(stderr, "dcuhost: %sunknown setting \"%s\" (the keys are the long options that take a "
+                                 "value, without their dashes)\n",
+                         origin.c_str(), setting.key.c_str());
+            return kUsageError;
+        }
+        arguments->push_back({"--" + setting.key, origin});
+        arguments->push_back({setting.value, origin});
+    }
+    return std::nullopt;
+}
+
 // Reads the options; an exit status when the process is to end at once.
 std::optional<int> parse_options(int argc, char **argv, Options *options) {
-    auto usage_error = [](const std::string &message) {
-        std::fprintf(stderr, "dcuhost: %s\n%s", message.c_str(), dcu::host::usage_text().c_str());
+    std::vector<Argument> arguments;
+    if (auto exit_status = settings_file_arguments(argc, argv, &arguments)) return exit_status;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string_view(argv[i]) == "--config") {
+            ++i;  // read above
+            continue;
+        }
+        arguments.push_back({argv[i], ""});
+    }
+
+    const std::string *origin = nullptr;
+    auto usage_error = [&origin](const std::string &message) {
+        std::fprintf(stderr, "dcuhost: %s%s\n%s", origin != nullptr ? origin->c_str() : "", message.c_str(),
+                     dcu::host::usage_text().c_str());
         return kUsageError;
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg(argv[i]);
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view arg(arguments[i].text);
+        origin = &arguments[i].origin;
         // The value of an option that takes one.
         auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc) return std::nullopt;
-            return std::string(argv[++i]);
+            if (i + 1 >= arguments.size()) return std::nullopt;
+            return arguments[++i].text;
         };
         auto broker_text = [&](std::optional<std::string> *setting, const char *meaning) -> std::optional<int> {
             auto text = value();
             if (!text) return usage_error(std::string(arg) + " needs " + meaning);
             *setting = std::move(text);
+            options->broker_options = true;
+            return std::nullopt;
+        };
+        auto tls_text = [&](std::string *setting, const char *meaning) -> std::optional<int> {
+            auto text = value();
+            if (!text || text->empty()) return usage_error(std::string(arg) + " needs " + meaning);
+            *setting = std::move(*text);
             options->broker_options = true;
             return std::nullopt;
         };
@@ -253,14 +395,50 @@ std::optional<int> parse_options(int argc, char **argv, Options *options) {
             options->broker_options = true;
         } else if (arg == "--mqtt-user") {
             outcome = broker_text(&options->broker.user, "NAME");
-        } else if (arg == "--mqtt-password") {
-            outcome = broker_text(&options->broker.password, "TEXT");
+        } else if (arg == "--mqtt-password" || arg.starts_with("--mqtt-password=")) {
+            return usage_error(kPasswordOptionGone);
+        } else if (arg == "--mqtt-password-file") {
+            outcome = broker_text(&options->password_file, "FILE");
         } else if (arg == "--sub-topic") {
             outcome = broker_text(&options->broker.sub_topic, "TOPIC");
         } else if (arg == "--pub-topic") {
             outcome = broker_text(&options->broker.pub_topic, "TOPIC");
+        } else if (arg == "--status-topic") {
+            outcome = broker_text(&options->broker.status_topic, "TOPIC");
         } else if (arg == "--mqtt-client-id") {
             outcome = broker_text(&options->broker.client_id, "ID");
+        } else if (arg == "--mqtt-version") {
+            auto version = value();
+            if (version != "3.1.1" && version != "5") return usage_error("--mqtt-version needs 3.1.1 or 5");
+            options->broker.mqtt_version = *version == "5" ? dcu::host::kMqtt5 : dcu::host::kMqtt311;
+            options->broker_options = true;
+        } else if (arg == "--keepalive") {
+            auto text = value();
+            int seconds = 0;
+            const char *end = text ? text->data() + text->size() : nullptr;
+            if (!text || std::from_chars(text->data(), end, seconds).ptr != end ||
+                seconds < dcu::host::kMinKeepAlive || seconds > 65535)
+                return usage_error("--keepalive needs SECONDS from 5 to 65535");
+            options->broker.keepalive = seconds;
+            options->broker_options = true;
+        } else if (arg == "--cafile") {
+            outcome = tls_text(&options->broker.tls.cafile, "FILE");
+        } else if (arg == "--capath") {
+            outcome = tls_text(&options->broker.tls.capath, "DIR");
+        } else if (arg == "--cert") {
+            outcome = tls_text(&options->broker.tls.cert, "FILE");
+        } else if (arg == "--key") {
+            outcome = tls_text(&options->broker.tls.key, "FILE");
+        } else if (arg == "--key-password-file") {
+            outcome = tls_text(&options->broker.tls.key_password_file, "FILE");
+        } else if (arg == "--tls-server-name") {
+            outcome = tls_text(&options->broker.tls.server_name, "NAME");
+        } else if (arg == "--tls-version") {
+            auto version = value();
+            if (!version || !dcu::host::is_tls_version(*version))
+                return usage_error("--tls-version needs tlsv1.2 or tlsv1.3");
+            options->broker.tls.version = std::move(*version);
+            options->broker_options = true;
         } else if (arg.starts_with("--")) {
             return usage_error("unknown option " + std::string(arg));
         } else {
@@ -268,6 +446,7 @@ std::optional<int> parse_options(int argc, char **argv, Options *options) {
         }
         if (outcome) return outcome;
     }
+    origin = nullptr;
     if ((options->mode == Mode::one_request) == options->words.empty()) {
         std::fputs(dcu::host::usage_text().c_str(), stderr);
         return kUsageError;

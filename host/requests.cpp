@@ -242,8 +242,15 @@ std::string usage_text() {
         "whose TYPE is the request's [TYPE] below, with SEQ_NUM and the arguments as\n"
         "members, e.g. {\"TYPE\":\"GET_METER_SER_LIST\",\"SEQ_NUM\":\"1\"}.\n"
         "--mqtt reads the broker settings from the store's MQTT_INFO; these replace them:\n"
-        "  --broker HOST:PORT  --mqtt-user NAME  --mqtt-password TEXT\n"
+        "  --broker HOST:PORT  --mqtt-user NAME  --mqtt-password-file FILE\n"
         "  --sub-topic TOPIC (CmdSubTopic)  --pub-topic TOPIC (PubTopic)  --mqtt-client-id ID\n"
+        "and these have no MQTT_INFO field:\n"
+        "  --cafile FILE  --capath DIR  --cert FILE  --key FILE  --key-password-file FILE\n"
+        "  --tls-version tlsv1.2|tlsv1.3  --tls-server-name NAME  --mqtt-version 3.1.1|5\n"
+        "  --keepalive SECONDS (60)  --status-topic TOPIC (PubTopic/status)\n"
+        "  --config FILE: \"key = value\" lines, keys the options above without dashes;\n"
+        "  the command line overrides the file. The password may also come from\n"
+        "  DCU_MQTT_PASSWORD or $CREDENTIALS_DIRECTORY/mqtt-password.\n"
         "Requests:\n";
     for (const auto &row : request_table()) {
         std::string line = "  " + std::string(row.word);

@@ -20,7 +20,7 @@ fi
 # under qemu-arm; file, the check of every binary's architecture.
 packages=(
   gcc-arm-linux-gnueabihf g++-arm-linux-gnueabihf
-  libc6:armhf libstdc++6:armhf libhiredis-dev:armhf libcjson-dev:armhf libmosquitto-dev:armhf
+  libc6:armhf libstdc++6:armhf libhiredis-dev:armhf libcjson-dev:armhf libmosquitto-dev:armhf libssl-dev:armhf
   libgtest-dev:armhf libgmock-dev:armhf
   qemu-user file
 )

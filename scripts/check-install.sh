@@ -10,12 +10,13 @@
 #   (dependencies and Recommends from the mirror), builds the example C host
 #   with `pkg-config --cflags --libs reqhandlers` and has it answer a request
 #   from a store it started, loads the sample unit with cfgload, asks dcuhost,
-#   runs the field tools and imgseal, and checks that cfgload.service is
-#   enabled, gone on purge and back on a new installation;
+#   runs the field tools and imgseal, and checks that cfgload.service and
+#   dcuhost.service are enabled, gone on purge and back on a new
+#   installation (dcuhost.service with its example settings file and no live one);
 # armhf: adds the armhf architecture and installs the unit's packages with
 #   their armhf dependencies in place of the amd64 ones, and checks that the
 #   library sits under its SONAME in the armhf multiarch directory, that
-#   pkg-config finds it for armhf and that cfgload.service is enabled. (The ARM programs themselves are run by
+#   pkg-config finds it for armhf and that cfgload.service and dcuhost.service are enabled. (The ARM programs themselves are run by
 #   scripts/test-armhf.sh, under qemu-arm.)
 #
 # Environment: DCU_DEBIAN_SUITE (bookworm), DCU_DEBIAN_MIRROR
@@ -157,6 +158,17 @@ apt-get purge -y -qq dcu-loader >/dev/null 2>&1
 [ ! -e "$wants" ] && [ ! -L "$wants" ] && [ ! -e /usr/bin/cfgload ] || fail "purge left cfgload behind"
 dpkg -i /tmp/debs-amd64/dcu-loader_*.deb >/dev/null
 [ -L "$wants" ] || fail "cfgload.service not enabled again"
+step "dcuhost.service: enabled, not started, an example settings file and no live one; gone on purge"
+wants=/etc/systemd/system/multi-user.target.wants/dcuhost.service
+[ -L "$wants" ] && [ "$(readlink -f "$wants")" = "$(readlink -f /usr/lib/systemd/system/dcuhost.service)" ] ||
+  fail "dcuhost.service not enabled: $(ls -l "$wants" 2>&1)"
+[ -f /etc/dcu/dcuhost.conf.example ] || fail "no /etc/dcu/dcuhost.conf.example"
+[ ! -e /etc/dcu/dcuhost.conf ] || fail "the package installed a live /etc/dcu/dcuhost.conf"
+dcuhost --help | grep -q -- '--mqtt-password-file FILE' || fail "dcuhost --help"
+apt-get purge -y -qq dcu-refhost >/dev/null 2>&1
+[ ! -e "$wants" ] && [ ! -L "$wants" ] && [ ! -e /etc/dcu/dcuhost.conf.example ] || fail "purge left dcuhost behind"
+dpkg -i /tmp/debs-amd64/dcu-refhost_*.deb >/dev/null
+[ -L "$wants" ] || fail "dcuhost.service not enabled again"
 step "the amd64 packages removed"
 redis-cli -p "$port" shutdown nosave >/dev/null 2>&1 || true
 rm -f /tmp/redis.pid
@@ -194,8 +206,9 @@ flags=$(PKG_CONFIG_LIBDIR=/usr/lib/arm-linux-gnueabihf/pkgconfig pkg-config --cf
 echo "   pkg-config for armhf: $flags"
 [[ " $flags " == *" -lreqhandlers "* ]] || fail "pkg-config flags"
 
-step "cfgload.service enabled"
+step "cfgload.service and dcuhost.service enabled"
 [ -L /etc/systemd/system/multi-user.target.wants/cfgload.service ] || fail "cfgload.service not enabled"
+[ -L /etc/systemd/system/multi-user.target.wants/dcuhost.service ] || fail "dcuhost.service not enabled"
 echo "armhf checks passed"
 INNER
 

@@ -109,43 +109,119 @@ ask billing 16 NO-SUCH-METER
 
 # --- Head-end link over MQTT ------------------------------------------------
 
+# make_pki DIR: a CA, the broker's certificate (for 127.0.0.1), and client
+# certificates for the unit (dcu0001) and the head-end, made on the fly.
+make_pki() {
+  local dir=$1 name
+  mkdir -p "$dir"
+  (
+    cd "$dir"
+    key="-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
+    # shellcheck disable=SC2086  # the key options are words
+    openssl req -x509 $key -keyout ca.key -out ca.crt -days 1 -subj "/CN=Demo utility CA" 2>/dev/null
+    for name in broker dcu0001 headend; do
+      # shellcheck disable=SC2086
+      openssl req -new $key -keyout "$name.key" -out "$name.csr" -subj "/CN=$name" 2>/dev/null
+    done
+    echo "subjectAltName=IP:127.0.0.1,DNS:localhost" >broker.ext
+    openssl x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -extfile broker.ext \
+      -out broker.crt 2>/dev/null
+    for name in dcu0001 headend; do
+      openssl x509 -req -in "$name.csr" -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -out "$name.crt" 2>/dev/null
+    done
+  )
+}
+
+# start_tls_broker DIR PKI: the private broker of lib.sh, with a TLS listener
+# that asks every client for a certificate of the CA; sets DCU_TLS_PORT.
+start_tls_broker() {
+  local dir=$1 pki=$2
+  DCU_TLS_PORT=$(dcu_free_port)
+  dcu_start_broker "$dir" dcu0001 mqtt-secret headend he-secret
+  dcu_stop_broker
+  cat >>"$dir/mosquitto.conf" <<CONF
+listener $DCU_TLS_PORT 127.0.0.1
+cafile $pki/ca.crt
+certfile $pki/broker.crt
+keyfile $pki/broker.key
+require_certificate true
+CONF
+  local broker=mosquitto
+  command -v mosquitto >/dev/null || broker=/usr/sbin/mosquitto
+  "$broker" -c "$dir/mosquitto.conf" 2>>"$dir/mosquitto.log" &
+  DCU_BROKER_PID=$!
+  for _ in $(seq 1 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$DCU_TLS_PORT") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "mosquitto did not start" >&2
+  return 1
+}
+
 echo
-echo "== dcuhost --mqtt: head-end requests and their answers crossing a private broker"
+echo "== dcuhost --mqtt over TLS: presence, MQTT 5 requests and their answers crossing a private broker"
+pki="$work/pki"
+make_pki "$pki"
 mkdir -p "$work/broker"
-dcu_start_broker "$work/broker" dcu0001 mqtt-secret headend he-secret
+start_tls_broker "$work/broker" "$pki"
 mqtt_host=
 trap '[ -z "$mqtt_host" ] || kill "$mqtt_host" 2>/dev/null; dcu_stop_broker; dcu_stop_store; rm -rf "$work"' EXIT
-echo "   mosquitto on 127.0.0.1:$DCU_BROKER_PORT: a password file (accounts dcu0001 and headend), no anonymous access"
-echo "-- dcuhost --mqtt --broker 127.0.0.1:$DCU_BROKER_PORT (the rest of the settings from the store's MQTT_INFO)"
-"$bin/host/dcuhost" --mqtt --broker "127.0.0.1:$DCU_BROKER_PORT" 2>"$work/mqtt-host.log" &
+echo "   certificates made with openssl: a CA, the broker's (IP:127.0.0.1), dcu0001's and the head-end's"
+echo "   mosquitto on 127.0.0.1:$DCU_TLS_PORT: TLS, a client certificate required, accounts dcu0001 and headend"
+tls_client=(-h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" --cert "$pki/headend.crt" --key "$pki/headend.key"
+  -u headend -P he-secret)
+
+# The unit's settings file; the password in a file of its own, never on the command line.
+install -m 600 /dev/null "$work/mqtt-password"
+printf 'mqtt-secret\n' >"$work/mqtt-password"
+cat >"$work/dcuhost.conf" <<CONF
+# dcuhost --mqtt of the demo unit (the rest from the store's MQTT_INFO)
+broker = 127.0.0.1:$DCU_TLS_PORT
+cafile = $pki/ca.crt
+cert = $pki/dcu0001.crt
+key = $pki/dcu0001.key
+mqtt-password-file = $work/mqtt-password
+mqtt-version = 5
+CONF
+echo "-- the settings file, dcuhost.conf:"
+sed "s|$work|\$work|g; s/^/   /" "$work/dcuhost.conf"
+echo "-- dcuhost --mqtt --config dcuhost.conf"
+"$bin/host/dcuhost" --mqtt --config "$work/dcuhost.conf" 2>"$work/mqtt-host.log" &
 mqtt_host=$!
 for _ in $(seq 1 200); do
   grep -q 'Subscribed to' "$work/mqtt-host.log" && break
   sleep 0.05
 done
-grep -E 'broker|Subscribed' "$work/mqtt-host.log" | sed 's/^/   /'
+grep -E 'broker|Subscribed|ONLINE' "$work/mqtt-host.log" | sed "s|$work|\$work|g; s/^/   /"
 
-# head_end REQUEST: publishes a machine request on the unit's command topic
-# and prints the answer that comes back on its answer topic.
+echo "-- the head-end reads the unit's state (retained) on dcu/DCU-0001/resp/status"
+mosquitto_sub "${tls_client[@]}" -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
+
+# head_end REQUEST: an MQTT 5 request whose answer comes back on the head-end's own reply topic.
 head_end() {
-  echo "-- head-end publishes on dcu/DCU-0001/cmd: $1"
-  mosquitto_rr -h 127.0.0.1 -p "$DCU_BROKER_PORT" -u headend -P he-secret -q 1 -W 10 \
-    -t dcu/DCU-0001/cmd -e dcu/DCU-0001/resp -m "$1" | sed 's/^/   /'
+  echo "-- mosquitto_rr -V 5 -t dcu/DCU-0001/cmd -e headend/replies/demo -m '$1'"
+  mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$1" |
+    sed 's/^/   /'
 }
 head_end '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"21"}'
 head_end '{"TYPE":"OD_INST","SEQ_NUM":22,"MET_SERNUM":"'"$first_serial"'"}'
 head_end '{"TYPE":"OD_MID_NIGHT","SEQ_NUM":23,"MET_SERNUM":"'"$first_serial"'","MONTH":3}'
 echo "   (the answer says why; the unit goes on with the next request)"
-echo "-- a client with a wrong password can neither ask nor listen"
-mosquitto_pub -h 127.0.0.1 -p "$DCU_BROKER_PORT" -u headend -P guess -q 1 -t dcu/DCU-0001/cmd \
-  -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"24"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
-mosquitto_sub -h 127.0.0.1 -p "$DCU_BROKER_PORT" -u headend -P guess -t dcu/DCU-0001/resp -C 1 -W 5 \
-  2>&1 | sed 's/^/   mosquitto_sub: /' || true
-echo "-- SIGTERM: dcuhost disconnects and exits 0; its log (the library's progress lines left out)"
+echo "-- a client without a certificate, or with a wrong password, gets nowhere"
+mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" -u headend -P he-secret -q 1 \
+  -t dcu/DCU-0001/cmd -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"24"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
+mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" --cert "$pki/headend.crt" \
+  --key "$pki/headend.key" -u headend -P guess -q 1 -t dcu/DCU-0001/cmd \
+  -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"25"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
+echo "-- SIGTERM: dcuhost says OFFLINE, disconnects and exits 0"
 kill "$mqtt_host"
 wait "$mqtt_host" && echo "   exit status 0"
 mqtt_host=
-grep '^L' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed 's/^/   /'
+echo "-- what a head-end that looks now reads on the status topic"
+mosquitto_sub "${tls_client[@]}" -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
+echo "-- dcuhost's log (the library's progress lines left out): no password in it"
+grep '^L\|^dcuhost' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed "s|$work|\$work|g; s/^/   /"
+grep -q mqtt-secret "$work/mqtt-host.log" && { echo "the log holds the password" >&2; exit 1; }
 
 # --- Field tools --------------------------------------------------------------
 

@@ -9,7 +9,7 @@ packages=(
   redis-server redis-tools
   mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  socat valgrind python3
+  socat valgrind python3 openssl libssl-dev
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   # Blanks or line breaks between the names.

@@ -20,16 +20,29 @@ fail() {
   status=1
 }
 
-# check_unit ROOT: cfgload.service of the extracted dcu-loader in ROOT, as
-# systemd reads it (with the program it starts looked for in ROOT).
+# check_unit ROOT UNIT [MAX_EXPOSURE]: a unit file of a package extracted in
+# ROOT, as systemd reads it (with the program it starts looked for in ROOT):
+# systemd-analyze verify must say nothing, and with MAX_EXPOSURE the offline
+# security analysis must rate it at most that.
 check_unit() {
-  local root=$1 unit_dir messages
+  local root=$1 unit=$2 max_exposure=${3:-} unit_dir messages exposure
   command -v systemd-analyze >/dev/null || return 0
   unit_dir=$(mktemp -d /tmp/dcu-unit-check-XXXXXX)
-  sed "s|^ExecStart=/|ExecStart=$root/|" "$root/usr/lib/systemd/system/cfgload.service" >"$unit_dir/cfgload.service"
-  messages=$(systemd-analyze verify "$unit_dir/cfgload.service" 2>&1 || true)
+  sed "s|^ExecStart=/|ExecStart=$root/|" "$root/usr/lib/systemd/system/$unit" >"$unit_dir/$unit"
+  messages=$(systemd-analyze verify "$unit_dir/$unit" 2>&1 || true)
+  [ -z "$messages" ] || fail "$unit: $messages"
+  if [ -n "$max_exposure" ]; then
+    exposure=$(systemd-analyze security --offline=true "$unit_dir/$unit" 2>&1 |
+      sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    if [ -z "$exposure" ]; then
+      fail "$unit: no exposure level from systemd-analyze security"
+    elif awk -v e="$exposure" -v max="$max_exposure" 'BEGIN { exit !(e > max) }'; then
+      fail "$unit: exposure $exposure, above $max_exposure"
+    else
+      echo "$unit: systemd-analyze security --offline=true: exposure $exposure (at most $max_exposure)"
+    fi
+  fi
   rm -rf "$unit_dir"
-  [ -z "$messages" ] || fail "cfgload.service: $messages"
 }
 
 # check_packages ARCH ELF-PATTERN PACKAGE...: the .debs of build/packages/ARCH.
@@ -56,9 +69,10 @@ check_packages() {
           ;;
       esac
     done < <(find "$scratch/$package" -type f -print0)
-    if [ "$package" = dcu-loader ]; then
-      check_unit "$scratch/$package"
-    fi
+    case $package in
+      dcu-loader) check_unit "$scratch/$package" cfgload.service ;;
+      dcu-refhost) check_unit "$scratch/$package" dcuhost.service 2.5 ;;
+    esac
     printf '%-22s %s\n' "$(basename "$deb")" "Depends: $(dpkg-deb -f "$deb" Depends)"
     dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +\./, "    "); print }'
   done

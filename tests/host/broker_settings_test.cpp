@@ -56,7 +56,14 @@ protected:
     std::unique_ptr<dcu::test::StoreClient> client_;
 };
 
-void expect_settings(const BrokerSettings &s, const BrokerSettings &expected) {
+// What MQTT_INFO and the options give; the rest has settings of its own.
+struct Expected {
+    std::string host;
+    std::uint16_t port;
+    std::string user, password, sub_topic, pub_topic, client_id;
+};
+
+void expect_settings(const BrokerSettings &s, const Expected &expected) {
     EXPECT_EQ(s.host, expected.host);
     EXPECT_EQ(s.port, expected.port);
     EXPECT_EQ(s.user, expected.user);
@@ -73,6 +80,8 @@ TEST_F(BrokerSettingsTest, ComeFromTheStoreWithOptionsInPlaceOfFields) {
     ASSERT_TRUE(from_store) << error;
     expect_settings(*from_store, {"127.0.0.1", 1883, "dcu0001", "mqtt-secret", "dcu/DCU-0001/cmd",
                                   "dcu/DCU-0001/resp", ""});
+    // Presence goes beside the answers unless a status topic is named.
+    EXPECT_EQ(from_store->status_topic, "dcu/DCU-0001/resp/status");
 
     BrokerOverrides all;
     all.host = "broker.example";

@@ -1,7 +1,8 @@
 // dcuhost --mqtt against a real broker: a private mosquitto (password file,
-// no anonymous access) and a private store holding MQTT_INFO as cfgload
-// publishes it. A head-end client sends machine requests on the unit's
-// command topic and reads the answers on its answer topic.
+// no anonymous access; a TLS listener too, with certificates the suite
+// makes) and a private store holding MQTT_INFO as cfgload publishes it. A
+// head-end client sends machine requests on the unit's command topic and
+// reads the answers on its answer topic.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -19,6 +20,7 @@
 #include "tests/host/support/background_program.hpp"
 #include "tests/host/support/mqtt_client.hpp"
 #include "tests/host/support/private_broker.hpp"
+#include "tests/host/support/test_pki.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/store_suite.hpp"
 #include "tests/support/strict_json.hpp"
@@ -67,9 +69,19 @@ protected:
         broker().stop();
         StoreSuite::TearDownTestSuite();
     }
-    static dcu::test::PrivateBroker &broker() {
-        static dcu::test::PrivateBroker instance({{kUnitUser, kUnitPassword}, {kHeadEndUser, kHeadEndPassword}});
+    static const dcu::test::TestPki &pki() {
+        static const dcu::test::TestPki instance;
         return instance;
+    }
+    static dcu::test::PrivateBroker &broker() {
+        static dcu::test::PrivateBroker instance({{kUnitUser, kUnitPassword}, {kHeadEndUser, kHeadEndPassword}},
+                                                 &pki());
+        return instance;
+    }
+    // dcuhost's options for the TLS listener, with the unit's certificate.
+    static std::vector<std::string> tls_options() {
+        return {"--broker", "127.0.0.1:" + std::to_string(broker().tls_port()), "--cafile", pki().ca(), "--cert",
+                pki().client_cert(), "--key", pki().client_key()};
     }
 
     void SetUp() override {
@@ -117,16 +129,18 @@ protected:
     static void stop_host(BackgroundProgram &host, int signal_number = SIGTERM) {
         EXPECT_EQ(host.stop(signal_number), 0) << host.err();
         const std::string err = host.err();
-        EXPECT_NE(err.find("Disconnected from broker 127.0.0.1:" + std::to_string(broker().port())),
-                  std::string::npos)
+        EXPECT_NE(err.find("Disconnected from broker 127.0.0.1:"), std::string::npos)
             << err;
         EXPECT_EQ(err.find(kUnitPassword), std::string::npos) << err;
         EXPECT_EQ(host.out(), "");
     }
 
-    // The head-end, listening on the answer topic.
-    static std::unique_ptr<MqttClient> head_end() {
-        auto client = std::make_unique<MqttClient>(broker().port(), kHeadEndUser, kHeadEndPassword);
+    // The head-end, listening on the answer topic (over TLS on the TLS listener).
+    static std::unique_ptr<MqttClient> head_end(bool tls = false) {
+        dcu::test::ClientOptions options;
+        if (tls) options = {false, pki().ca(), pki().client_cert(), pki().client_key()};
+        auto client = std::make_unique<MqttClient>(tls ? broker().tls_port() : broker().port(), kHeadEndUser,
+                                                   kHeadEndPassword, options);
         if (client->connect() != 0) throw std::runtime_error("the head-end was refused");
         client->subscribe(kRespTopic);
         return client;
@@ -195,66 +209,69 @@ TEST_F(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
     dcu::test::TempDir root;
     const auto unit = simulated_unit(root, store_address(), store_client());
     const std::map<std::string, std::string> env{{"DCU_ROOT", root.path().string()}};
-    auto host = start_host({}, env);
-    auto head = head_end();
+    for (const bool tls : {false, true}) {
+        SCOPED_TRACE(tls ? "over TLS" : "plain");
+        auto host = start_host(tls ? tls_options() : std::vector<std::string>{}, env);
+        auto head = head_end(tls);
 
-    int answered = 0, succeeded = 0, silent = 0;
-    int seq = 100;
-    for (const auto &row : dcu::host::request_table()) {
-        const std::string type(dcu::host::machine_type(row));
-        if (type.empty()) continue;
-        ++seq;
-        // The words, then the same request as a machine sends it; numbers
-        // as JSON integers for every other request, as strings otherwise.
-        std::vector<std::string> words;
-        for (auto word = std::string(row.word); !word.empty();) {
-            const auto blank = word.find(' ');
-            words.push_back(word.substr(0, blank));
-            word = blank == std::string::npos ? "" : word.substr(blank + 1);
-        }
-        std::string request = "{\"TYPE\":\"" + type + "\"";
-        for (const auto &arg : row.args) {
-            std::string value;
-            if (arg.member == "SEQ_NUM") value = std::to_string(seq);
-            else if (arg.member == "FILE_NAME")
-                value = unit.file_by_kind.at(row.word.find("event") != std::string_view::npos ? "event"
-                                             : row.word.find("dp") != std::string_view::npos  ? "dp"
-                                             : row.word.find("ls") != std::string_view::npos  ? "ls"
-                                                                                                : "bill");
-            else value = unit.values.count(std::string(arg.member)) ? unit.values.at(std::string(arg.member)) : "x";
-            words.push_back(value);
-            const bool numeric = arg.kind == dcu::host::ArgKind::seq_num || arg.kind == dcu::host::ArgKind::u8 ||
-                                 arg.kind == dcu::host::ArgKind::u16;
-            const bool as_integer = numeric && seq % 2 == 0 && value.find_first_not_of("0") != std::string::npos;
-            request += ",\"" + std::string(arg.member) + "\":" +
-                       (as_integer ? value.substr(value.find_first_not_of("0")) : "\"" + value + "\"");
-        }
-        request += "}";
+        int answered = 0, succeeded = 0, silent = 0;
+        int seq = 100;
+        for (const auto &row : dcu::host::request_table()) {
+            const std::string type(dcu::host::machine_type(row));
+            if (type.empty()) continue;
+            ++seq;
+            // The words, then the same request as a machine sends it; numbers
+            // as JSON integers for every other request, as strings otherwise.
+            std::vector<std::string> words;
+            for (auto word = std::string(row.word); !word.empty();) {
+                const auto blank = word.find(' ');
+                words.push_back(word.substr(0, blank));
+                word = blank == std::string::npos ? "" : word.substr(blank + 1);
+            }
+            std::string request = "{\"TYPE\":\"" + type + "\"";
+            for (const auto &arg : row.args) {
+                std::string value;
+                if (arg.member == "SEQ_NUM") value = std::to_string(seq);
+                else if (arg.member == "FILE_NAME")
+                    value = unit.file_by_kind.at(row.word.find("event") != std::string_view::npos ? "event"
+                                                 : row.word.find("dp") != std::string_view::npos  ? "dp"
+                                                 : row.word.find("ls") != std::string_view::npos  ? "ls"
+                                                                                                    : "bill");
+                else value = unit.values.count(std::string(arg.member)) ? unit.values.at(std::string(arg.member)) : "x";
+                words.push_back(value);
+                const bool numeric = arg.kind == dcu::host::ArgKind::seq_num || arg.kind == dcu::host::ArgKind::u8 ||
+                                     arg.kind == dcu::host::ArgKind::u16;
+                const bool as_integer = numeric && seq % 2 == 0 && value.find_first_not_of("0") != std::string::npos;
+                request += ",\"" + std::string(arg.member) + "\":" +
+                           (as_integer ? value.substr(value.find_first_not_of("0")) : "\"" + value + "\"");
+            }
+            request += "}";
 
-        const std::string expected = command_line_answer(words, env);
-        head->publish(kCmdTopic, request);
-        if (expected.empty()) {
-            // No answer by design: the next answer is the one to a request sent after it.
-            head->publish(kCmdTopic, meters_request(-seq));
-            const auto next = head->next(30s);
-            ASSERT_TRUE(next) << type;
-            EXPECT_EQ(seq_of(next->payload), std::to_string(-seq)) << type << " was answered:\n" << next->payload;
-            ++silent;
-            continue;
+            const std::string expected = command_line_answer(words, env);
+            head->publish(kCmdTopic, request);
+            if (expected.empty()) {
+                // No answer by design: the next answer is the one to a request sent after it.
+                head->publish(kCmdTopic, meters_request(-seq));
+                const auto next = head->next(30s);
+                ASSERT_TRUE(next) << type;
+                EXPECT_EQ(seq_of(next->payload), std::to_string(-seq)) << type << " was answered:\n" << next->payload;
+                ++silent;
+                continue;
+            }
+            const auto answer = head->next(30s);
+            ASSERT_TRUE(answer) << type << "\n" << host->err();
+            EXPECT_EQ(answer->topic, kRespTopic);
+            EXPECT_EQ(answer->payload, expected) << type;
+            EXPECT_EQ(dcu::test::strict_json_error(answer->payload), "") << type;
+            ++answered;
+            if (answer->payload.find("\"CMD_STATUS\":\"SUCCESS\"") != std::string::npos) ++succeeded;
         }
-        const auto answer = head->next(30s);
-        ASSERT_TRUE(answer) << type << "\n" << host->err();
-        EXPECT_EQ(answer->topic, kRespTopic);
-        EXPECT_EQ(answer->payload, expected) << type;
-        EXPECT_EQ(dcu::test::strict_json_error(answer->payload), "") << type;
-        ++answered;
-        if (answer->payload.find("\"CMD_STATUS\":\"SUCCESS\"") != std::string::npos) ++succeeded;
+        EXPECT_GE(answered, 1);
+        std::printf("%s: %d request TYPEs answered byte for byte (%d of them SUCCESS), %d without an answer as on the "
+                    "command line\n",
+                    tls ? "TLS" : "plain", answered, succeeded, silent);
+        stop_host(*host);
     }
-    EXPECT_GE(answered, 1);
-    std::printf("%d request TYPEs answered byte for byte (%d of them SUCCESS), %d without an answer as on the "
-                "command line\n",
-                answered, succeeded, silent);
-    stop_host(*host);
 }
 
 TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
@@ -378,7 +395,10 @@ TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
 
     // A unit given a wrong password is refused, says so, keeps trying with
     // back-off, and still stops cleanly.
-    BackgroundProgram refused({DCUHOST_PATH, "--store", store_address(), "--mqtt", "--mqtt-password", "not-it"});
+    dcu::test::TempDir scratch;
+    dcu::test::write_file(scratch / "password", "not-it\n");
+    BackgroundProgram refused(
+        {DCUHOST_PATH, "--store", store_address(), "--mqtt", "--mqtt-password-file", (scratch / "password").string()});
     const std::string refusal = "refused the connection: Connection Refused: not authorised.\n";
     EXPECT_TRUE(refused.wait_for_err(refusal, 2, 30s)) << refused.err();
     EXPECT_EQ(refused.stop(SIGTERM), 0);
@@ -502,8 +522,9 @@ TEST_F(MqttHost, BrokerSettingsComeFromTheStoreOrTheOptions) {
     const std::string no_store = "127.0.0.1:" + std::to_string(dcu::test::free_loopback_port());
     BackgroundProgram host({DCUHOST_PATH, "--store", no_store, "--mqtt", "--broker",
                             "127.0.0.1:" + std::to_string(broker().port()), "--mqtt-user", kUnitUser,
-                            "--mqtt-password", kUnitPassword, "--sub-topic", "other/cmd", "--pub-topic", "other/resp",
-                            "--mqtt-client-id", "dcu-test-unit"});
+                            "--sub-topic", "other/cmd", "--pub-topic", "other/resp", "--mqtt-client-id",
+                            "dcu-test-unit"},
+                           {{"DCU_MQTT_PASSWORD", kUnitPassword}});
     ASSERT_TRUE(host.wait_for_err("Subscribed to other/cmd (QoS 1)", 1, 30s)) << host.err();
     auto head = std::make_unique<MqttClient>(broker().port(), kHeadEndUser, kHeadEndPassword);
     ASSERT_EQ(head->connect(), 0);

@@ -91,6 +91,10 @@ bool BackgroundProgram::wait_for_err(std::string_view text, int times, std::chro
     }
 }
 
+void BackgroundProgram::signal(int signal_number) const {
+    if (pid_ > 0) ::kill(pid_, signal_number);
+}
+
 int BackgroundProgram::stop(int signal_number) {
     if (pid_ > 0) {
         ::kill(pid_, signal_number);

@@ -30,6 +30,9 @@ public:
     bool wait_for_err(std::string_view text, int times, std::chrono::milliseconds within) const;
     // Sends signal (unless it has ended) and waits: the exit status, or 128 + the signal number.
     int stop(int signal_number);
+    // Sends signal and does not wait (SIGSTOP, SIGCONT).
+    void signal(int signal_number) const;
+    pid_t pid() const { return pid_; }
 
 private:
     TempDir dir_;

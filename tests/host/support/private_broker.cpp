@@ -42,7 +42,8 @@ std::string current_user() {
 
 }  // namespace
 
-PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts) : accounts_(std::move(accounts)) {
+PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts, const TestPki *pki)
+    : accounts_(std::move(accounts)), pki_(pki) {
     dir_ = std::make_unique<TempDir>();
     const auto password_file = (*dir_ / "passwd").string();
     write_file(password_file, "");
@@ -56,25 +57,36 @@ PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts) : accounts_(st
 void PrivateBroker::start() {
     if (running()) return;
     if (port_ != 0) {
-        if (!start_on(port_)) throw std::runtime_error("mosquitto did not start again:\n" + log());
+        if (!start_on(port_, tls_port_)) throw std::runtime_error("mosquitto did not start again:\n" + log());
         return;
     }
     // A port taken between probing and binding makes the broker exit: try another.
-    for (int attempt = 0; attempt < 5; ++attempt)
-        if (start_on(free_loopback_port())) return;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const std::uint16_t port = free_loopback_port();
+        std::uint16_t tls_port = 0;
+        while (pki_ != nullptr && (tls_port == 0 || tls_port == port)) tls_port = free_loopback_port();
+        if (start_on(port, tls_port)) return;
+    }
     throw std::runtime_error("mosquitto did not start:\n" + log());
 }
 
-bool PrivateBroker::start_on(std::uint16_t port) {
+bool PrivateBroker::start_on(std::uint16_t port, std::uint16_t tls_port) {
     const auto config = (*dir_ / "mosquitto.conf").string();
-    write_file(config, "listener " + std::to_string(port) + " 127.0.0.1\n" +
+    std::string tls_listener;
+    if (pki_ != nullptr)
+        tls_listener = "listener " + std::to_string(tls_port) + " 127.0.0.1\n" + "cafile " + pki_->ca() + "\n" +
+                       "certfile " + pki_->server_cert() + "\n" + "keyfile " + pki_->server_key() + "\n" +
+                       "require_certificate true\n";
+    // Global settings first: they hold for every listener.
+    write_file(config, "per_listener_settings false\n"
                            "set_tcp_nodelay true\n"
                            "allow_anonymous false\n"
                            "password_file " + (*dir_ / "passwd").string() + "\n" +
                            "persistence false\n"
                            "user " + current_user() + "\n" +
                            "log_dest file " + (*dir_ / "broker.log").string() + "\n" +
-                           "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n");
+                           "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n" +
+                           "listener " + std::to_string(port) + " 127.0.0.1\n" + tls_listener);
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -93,8 +105,9 @@ bool PrivateBroker::start_on(std::uint16_t port) {
         ::_exit(127);
     }
     for (int round = 0; round < 500; ++round) {
-        if (accepts_connections(port)) {
+        if (accepts_connections(port) && (tls_port == 0 || accepts_connections(tls_port))) {
             port_ = port;
+            tls_port_ = tls_port;
             return true;
         }
         int status = 0;
