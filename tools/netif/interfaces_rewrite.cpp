@@ -106,7 +106,7 @@ bool createNetworkFile(std::istream &input, std::ostream &output, std::ostream &
     GatewayPlace gateway_place = GatewayPlace::none;
     std::size_t gateway_at = 0;  // offset in new_file
 
-    auto replace = [&](std::string_view option, std::string_view value) {
+    auto write_option = [&](std::string_view option, std::string_view value) {
         new_file += '\t';
         new_file += option;
         new_file += ' ';
@@ -132,16 +132,16 @@ bool createNetworkFile(std::istream &input, std::ostream &output, std::ostream &
 
         if (word == "address") {
             messages << "IP Address\n";
-            replace("address", settings.ip_address);
+            write_option("address", settings.ip_address);
         } else if (word == "netmask") {
             messages << "Netmask\n";
-            replace("netmask", settings.netmask);
+            write_option("netmask", settings.netmask);
         } else if (word == "gateway") {
             messages << "GATEWAY\n";
             if (no_gateway) {
                 new_file += "#\n";
             } else {
-                replace("gateway", settings.gateway);
+                write_option("gateway", settings.gateway);
             }
             gateway_handled = true;
         } else {
