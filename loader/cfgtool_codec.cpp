@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace dcu::cfgtool {
 namespace {
@@ -34,9 +35,11 @@ struct Range {
 Range range_of(ValueType type) {
     switch (type) {
     case ValueType::u8: return {0, 255};
-    case ValueType::u16: return {0, 65535};
-    case ValueType::s16: return {-32768, 32767};
-    // Shown signed as published, but the record's unsigned form is accepted too.
+    // A 16- or 32-bit field takes its signed and its unsigned form alike
+    // (-1 and 65535 are the same bits): an author need not know which way
+    // the loader shows it.
+    case ValueType::u16:
+    case ValueType::s16: return {-32768, 65535};
     case ValueType::u32: return {-2147483648.0, 4294967295.0};
     case ValueType::text: break;
     }
@@ -56,6 +59,86 @@ const PublishEntry *find_entry(std::string_view key, std::string_view field) {
     for (const PublishEntry &entry : kPublishTable)
         if (entry.key.view() == key && entry.field.view() == field) return &entry;
     return nullptr;
+}
+
+// JSON's blanks, the only thing that may follow the object.
+bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+unsigned hex_value(std::string_view digits) {
+    unsigned value = 0;
+    for (char c : digits) {
+        const unsigned digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
+                               : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10)
+                               : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
+                                                      : 0x10000U;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+// For each string of a JSON text that parsed, names and values alike, in
+// the order they stand: whether it holds a NUL once decoded (the escape
+// \u0000, or a raw zero byte). cJSON decodes such a string into a C text
+// that ends at the NUL, so the tree alone can't tell.
+std::vector<bool> strings_holding_nul(std::string_view json) {
+    std::vector<bool> holds_nul;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        if (json[i] != '"') continue;
+        bool nul = false;
+        for (++i; i < json.size() && json[i] != '"'; ++i) {
+            if (json[i] == '\0') nul = true;
+            if (json[i] != '\\') continue;
+            if (i + 1 < json.size() && json[i + 1] == 'u') {
+                const std::string_view digits = json.substr(i + 2, 4);
+                nul = nul || (digits.size() == 4 && hex_value(digits) == 0);
+                i += 5;
+            } else {
+                ++i;  // the escaped character, a backslash or quote among them
+            }
+        }
+        holds_nul.push_back(nul);
+    }
+    return holds_nul;
+}
+
+// What a refused string is in the input: a key's name, a field's name, or
+// the value of a field (anything deeper counts as its field's value).
+struct StringPlace {
+    std::string key;
+    std::string field;
+    bool is_name;
+};
+
+void list_string_places(const cJSON *node, int depth, const StringPlace &around, std::vector<StringPlace> &places) {
+    for (const cJSON *child = node->child; child != nullptr; child = child->next) {
+        StringPlace inner = around;
+        if (cJSON_IsObject(node)) {
+            places.push_back({around.key, around.field, true});
+            if (depth == 0) inner.key = child->string;
+            if (depth == 1) inner.field = child->string;
+        }
+        if (cJSON_IsString(child)) places.push_back({inner.key, inner.field, false});
+        if (cJSON_IsObject(child) || cJSON_IsArray(child)) list_string_places(child, depth + 1, inner, places);
+    }
+}
+
+// Why the input is refused when one of its strings holds a NUL, or nothing.
+std::string refuse_nul_strings(std::string_view json, const cJSON *root) {
+    const std::vector<bool> holds_nul = strings_holding_nul(json);
+    std::vector<StringPlace> places;
+    list_string_places(root, 0, {}, places);
+    for (std::size_t i = 0; i < holds_nul.size() && i < places.size(); ++i) {
+        if (!holds_nul[i]) continue;
+        const StringPlace &place = places[i];
+        std::string where;
+        if (!place.key.empty()) where = place.key + (place.field.empty() ? "" : " " + place.field) + ": ";
+        const std::string what = !place.is_name       ? "text"
+                                 : place.key.empty()   ? "a key name"
+                                 : place.field.empty() ? "a field name"
+                                                       : "a name";
+        return where + what + " holds a NUL (\\u0000)";
+    }
+    return {};
 }
 
 bool is_known_key(std::string_view key) {
@@ -115,7 +198,11 @@ std::string encode_from_json(std::string_view json, Record &record) {
         const std::size_t at = parse_end != nullptr ? static_cast<std::size_t>(parse_end - json.data()) : 0;
         return "not valid JSON (near byte " + std::to_string(at) + ")";
     }
+    const std::size_t end = static_cast<std::size_t>(parse_end - json.data());
+    for (std::size_t at = end; at < json.size(); ++at)
+        if (!is_json_blank(json[at])) return "text after the JSON object (at byte " + std::to_string(at) + ")";
     if (!cJSON_IsObject(root.get())) return "the top level must be an object of store keys";
+    if (std::string error = refuse_nul_strings(json.substr(0, end), root.get()); !error.empty()) return error;
 
     for (const cJSON *key = root->child; key != nullptr; key = key->next) {
         const std::string_view key_name(key->string);

@@ -52,16 +52,50 @@ TEST_F(CfgtoolCli, SampleUnitEncodesChecksAndDecodesBackToTheSameBytes) {
 }
 
 TEST_F(CfgtoolCli, RefusedInputNamesKeyAndFieldAndWritesNothing) {
-    write_file(path("bad.json"), R"({"DCU_GEN_INFO": {"SerNum": "DCU-0001", "DcuDevId": 256}})");
-    write_file(path("kept.cfg"), "an older record");
-    for (const std::string &out : {path("kept.cfg"), path("new.cfg")}) {
-        const auto result = run_program({CFGTOOL_PATH, "encode", path("bad.json"), "-o", out});
-        EXPECT_EQ(result.exit_code, 1);
-        EXPECT_EQ(result.err, "cfgtool: " + path("bad.json") + ": DCU_GEN_INFO DcuDevId: 256 is out of range 0..255\n");
-        EXPECT_EQ(result.out, "");
+    const struct {
+        std::string json;
+        std::string why;
+    } cases[] = {
+        {R"({"DCU_GEN_INFO": {"SerNum": "DCU-0001", "DcuDevId": 256}})",
+         "DCU_GEN_INFO DcuDevId: 256 is out of range 0..255"},
+        // Two objects, as a second paste or a merge leaves them: neither is taken.
+        {R"({"DCU_GEN_INFO": {"DcuDevId": 1}} {"DCU_GEN_INFO": {"DcuDevId": 2}})",
+         "text after the JSON object (at byte 34)"},
+        {R"({"DCU_GEN_INFO": {"SerNum": "A\u0000BCD"}})", "DCU_GEN_INFO SerNum: text holds a NUL (\\u0000)"},
+        {R"({"MQTT_INFO": {"BrokerPort": 65536}})", "MQTT_INFO BrokerPort: 65536 is out of range -32768..65535"},
+        {R"({"MQTT_INFO": {"BrokerPort": -32769}})", "MQTT_INFO BrokerPort: -32769 is out of range -32768..65535"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.json);
+        write_file(path("bad.json"), c.json);
+        write_file(path("kept.cfg"), "an older record");
+        for (const std::string &out : {path("kept.cfg"), path("new.cfg")}) {
+            const auto result = run_program({CFGTOOL_PATH, "encode", path("bad.json"), "-o", out});
+            EXPECT_EQ(result.exit_code, 1);
+            EXPECT_EQ(result.err, "cfgtool: " + path("bad.json") + ": " + c.why + "\n");
+            EXPECT_EQ(result.out, "");
+        }
+        EXPECT_EQ(read_file(path("kept.cfg")), "an older record");
+        EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"bad.json", "kept.cfg"}));
     }
-    EXPECT_EQ(read_file(path("kept.cfg")), "an older record");
-    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"bad.json", "kept.cfg"}));
+}
+
+// 40000 and -25536 are the same 16 bits: both give the same record, which
+// decodes as cfgload publishes the field (signed for BrokerPort).
+TEST_F(CfgtoolCli, SixteenBitFieldTakesEitherFormOfItsBits) {
+    write_file(path("unsigned.json"), R"({"MQTT_INFO": {"BrokerPort": 40000}})");
+    write_file(path("signed.json"), R"({"MQTT_INFO": {"BrokerPort": -25536}})");
+    for (const char *name : {"unsigned", "signed"}) {
+        const auto result =
+            run_program({CFGTOOL_PATH, "encode", path(std::string(name) + ".json"), "-o", path(std::string(name) + ".cfg")});
+        ASSERT_EQ(result.exit_code, 0) << result.err;
+        EXPECT_EQ(result.out + result.err, "");
+    }
+    EXPECT_EQ(read_file(path("unsigned.cfg")), read_file(path("signed.cfg")));
+
+    const auto decoded = run_program({CFGTOOL_PATH, "decode", path("unsigned.cfg")});
+    EXPECT_EQ(decoded.exit_code, 0);
+    EXPECT_NE(decoded.out.find("\"BrokerPort\":\t-25536,"), std::string::npos) << decoded.out;
 }
 
 TEST_F(CfgtoolCli, CheckAndDecodeOfADamagedRecord) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <string>
 
 #include "loader/cfgtool_codec.hpp"
 #include "tests/loader/fixtures.hpp"
@@ -96,9 +97,21 @@ TEST(CfgtoolCodec, EncodeTakesEdgeValuesAndDefaultsTheRest) {
         {R"({"P_0SerMeter_1Config": {"MeterAddr": -2147483648}})", "P_0SerMeter_1Config", "MeterAddr", {0, 0, 0, 0x80}},
         {R"({"MQTT_INFO": {"BrokerPort": -1}})", "MQTT_INFO", "BrokerPort", {0xFF, 0xFF}},
         {R"({"IEC104_INFO": {"IecPort": 65535}})", "IEC104_INFO", "IecPort", {0xFF, 0xFF}},
+        // A 16-bit field, signed or not, takes both forms of the same bits.
+        {R"({"MQTT_INFO": {"BrokerPort": 40000}})", "MQTT_INFO", "BrokerPort", {0x40, 0x9C}},
+        {R"({"MQTT_INFO": {"BrokerPort": -25536}})", "MQTT_INFO", "BrokerPort", {0x40, 0x9C}},
+        {R"({"TEV_EMS_INFO": {"BrokerPort": 32768}})", "TEV_EMS_INFO", "BrokerPort", {0x00, 0x80}},
+        {R"({"TEV_EMS_INFO": {"BrokerPort": 65535}})", "TEV_EMS_INFO", "BrokerPort", {0xFF, 0xFF}},
+        {R"({"IEC104_INFO": {"IecPort": 40000}})", "IEC104_INFO", "IecPort", {0x40, 0x9C}},
+        {R"({"IEC104_INFO": {"IecPort": -25536}})", "IEC104_INFO", "IecPort", {0x40, 0x9C}},
+        {R"({"IEC104_INFO": {"IecPort": -32768}})", "IEC104_INFO", "IecPort", {0x00, 0x80}},
         {R"({"DCU_GEN_INFO": {"DbgLogIp": "0123456789abcdef"}})", "DCU_GEN_INFO", "DbgLogIp",
          {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f'}},
         {R"({"IPSECCFG": {"KeyingMode": "a\"b\\c\u0001"}})", "IPSECCFG", "KeyingMode", {'a', '"', 'b', '\\', 'c', 1, 0, 0}},
+        // An escaped backslash before "u0000" is no NUL.
+        {R"({"IPSECCFG": {"KeyingMode": "\\u0000"}})", "IPSECCFG", "KeyingMode", {'\\', 'u', '0', '0', '0', '0', 0, 0}},
+        // Blanks may follow the object.
+        {"{\"MQTT_INFO\": {\"Enable\": 1}}\n \t\r\n", "MQTT_INFO", "Enable", {1}},
     };
     for (const Accepted &c : cases) {
         dcu::cfgtool::Record record{};
@@ -117,15 +130,17 @@ TEST(CfgtoolCodec, EncodeTakesEdgeValuesAndDefaultsTheRest) {
 }
 
 TEST(CfgtoolCodec, EncodeRefusesBadInputNamingKeyAndField) {
-    const std::pair<const char *, const char *> cases[] = {
+    using namespace std::string_literals;
+    const std::pair<std::string, const char *> cases[] = {
         {R"({"NO_SUCH_KEY": {}})", R"(unknown key "NO_SUCH_KEY")"},
         {R"({"MQTT_INFO": {"BrokerPortt": 1}})", R"(MQTT_INFO: unknown field "BrokerPortt")"},
         {R"({"P_0SerMeter_6Config": {"Enable": 1}})", R"(unknown key "P_0SerMeter_6Config")"},
         {R"({"DCU_GEN_INFO": {"DcuDevId": 256}})", "DCU_GEN_INFO DcuDevId: 256 is out of range 0..255"},
         {R"({"DCU_GEN_INFO": {"DcuDevId": -1}})", "DCU_GEN_INFO DcuDevId: -1 is out of range 0..255"},
-        {R"({"EthMeter_3Config": {"Port": 65536}})", "EthMeter_3Config Port: 65536 is out of range 0..65535"},
-        {R"({"TEV_EMS_INFO": {"BrokerPort": 32768}})", "TEV_EMS_INFO BrokerPort: 32768 is out of range -32768..32767"},
-        {R"({"TEV_EMS_INFO": {"BrokerPort": -32769}})", "TEV_EMS_INFO BrokerPort: -32769 is out of range -32768..32767"},
+        {R"({"EthMeter_3Config": {"Port": 65536}})", "EthMeter_3Config Port: 65536 is out of range -32768..65535"},
+        {R"({"EthMeter_3Config": {"Port": -32769}})", "EthMeter_3Config Port: -32769 is out of range -32768..65535"},
+        {R"({"TEV_EMS_INFO": {"BrokerPort": 65536}})", "TEV_EMS_INFO BrokerPort: 65536 is out of range -32768..65535"},
+        {R"({"TEV_EMS_INFO": {"BrokerPort": -32769}})", "TEV_EMS_INFO BrokerPort: -32769 is out of range -32768..65535"},
         {R"({"NTP_INFO": {"Interval": 4294967296}})",
          "NTP_INFO Interval: 4294967296 is out of range -2147483648..4294967295"},
         {R"({"NTP_INFO": {"Interval": -2147483649}})",
@@ -140,6 +155,18 @@ TEST(CfgtoolCodec, EncodeRefusesBadInputNamingKeyAndField) {
         {R"({"MQTT_INFO": 1})", "MQTT_INFO: expected an object of fields"},
         {R"([1, 2])", "the top level must be an object of store keys"},
         {R"({"MQTT_INFO": {"Enable": 1})", "not valid JSON (near byte 26)"},
+        // Only blanks may follow the object.
+        {R"({"MQTT_INFO": {"Enable": 1}} {"MQTT_INFO": {"Enable": 0}})", "text after the JSON object (at byte 29)"},
+        {R"({"MQTT_INFO": {"Enable": 1}}x)", "text after the JSON object (at byte 28)"},
+        {"{}\n\0"s, "text after the JSON object (at byte 3)"},
+        // A NUL would end the text where the record slot ends it.
+        {R"({"IPSECCFG": {"KeyingMode": "A\u0000BCD"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
+        {R"({"IPSECCFG": {"KeyingMode": "\u0000"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
+        {"{\"IPSECCFG\": {\"KeyingMode\": \"A\0B\"}}"s, "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
+        {R"({"DCU_GEN_INFO": {"SerNum": "q\"\\", "DbgLogIp": "1.2\u0000"}})",
+         "DCU_GEN_INFO DbgLogIp: text holds a NUL (\\u0000)"},
+        {R"({"MQTT_INFO": {"Enable\u0000": 1}})", "MQTT_INFO: a field name holds a NUL (\\u0000)"},
+        {R"({"MQTT_INFO\u0000x": {"Enable": 1}})", "a key name holds a NUL (\\u0000)"},
     };
     for (const auto &[json, message] : cases) {
         dcu::cfgtool::Record record{};

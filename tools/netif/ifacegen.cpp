@@ -9,7 +9,8 @@
 //
 // Exit status: 0 when the new file was written; 255 for a usage error or a
 // value that does not fit its 31-character field (nothing opened); 1 when
-// the input can't be read or the new file can't be written.
+// the input can't be read, no stanza of the input names the interface, or
+// the new file can't be written.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -33,13 +34,16 @@ namespace {
 
 constexpr int kExitUsage = 255;
 constexpr int kExitFileFailure = 1;
+constexpr int kExitUnknownInterface = 1;
 
 // Each value is kept in a 32-byte text field on the unit: 31 characters at most.
 constexpr std::size_t kValueFieldSize = 32;
 constexpr std::array<std::string_view, 4> kValueNames = {"ipAddr", "subnetMask", "gwIpAddr", "interface"};
+constexpr std::size_t kInterfaceNameValue = 3;
 
 constexpr std::string_view kReadFailure = "Failed open bs file";
 constexpr std::string_view kWriteFailure = "Failed open bs file for writing";
+constexpr std::string_view kUnknownInterface = "Interface not found : ";
 
 // The whole file, or nothing when it can't be opened or read (a directory,
 // a read error).
@@ -80,7 +84,12 @@ int rewrite_interfaces_file(const InterfaceSettings &settings) {
 
     std::istringstream lines(std::move(*content));
     std::ostringstream new_content;
-    createNetworkFile(lines, new_content, std::cout, settings);
+    // An interface without a stanza has nowhere to take its address: an
+    // unchanged copy would pass for a done job.
+    if (!createNetworkFile(lines, new_content, std::cout, settings)) {
+        std::cout << kUnknownInterface << settings.interface_name << '\n';
+        return kExitUnknownInterface;
+    }
 
     if (!output.write(new_content.view()) || !output.commit()) {
         std::cout << kWriteFailure << '\n';
@@ -108,6 +117,12 @@ int run(int argc, char **argv) {
         // its own into the interfaces file.
         if (!is_single_line_value(values[i])) {
             std::cout << "Invalid parameter : " << kValueNames[i] << " must not hold control characters\n";
+            return kExitUsage;
+        }
+        // A written value that ends with a backslash would join the next line
+        // of the file to its own (the name of the interface is never written).
+        if (i != kInterfaceNameValue && joins_next_line(values[i])) {
+            std::cout << "Invalid parameter : " << kValueNames[i] << " must not end with a backslash\n";
             return kExitUsage;
         }
     }

@@ -1,8 +1,10 @@
 #include "tools/netif/interfaces_rewrite.hpp"
 
+#include <algorithm>
 #include <istream>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace dcu::netif {
 
@@ -11,9 +13,7 @@ namespace {
 // A gateway of 0.0.0.0 means "no gateway": its line becomes a bare "#".
 constexpr std::string_view kNoGateway = "0.0.0.0";
 
-bool contains(std::string_view line, std::string_view word) {
-    return line.find(word) != std::string_view::npos;
-}
+constexpr std::string_view kBlanks = " \t\r\n\v\f";
 
 // Reads one whole line, of any length, with its '\n' when it has one (the
 // last line of a file may have none). False once the input is exhausted.
@@ -23,90 +23,162 @@ bool read_line(std::istream &input, std::string &line) {
     return true;
 }
 
-// Writes to the new file and remembers whether it ends at a line boundary.
-class NewFile {
-public:
-    explicit NewFile(std::ostream &output) : output_(output) {}
+bool is_comment(std::string_view line) {
+    const auto first = line.find_first_not_of(kBlanks);
+    return first != std::string_view::npos && line[first] == '#';
+}
 
-    void write(std::string_view text) {
-        if (text.empty()) return;
-        output_.write(text.data(), static_cast<std::streamsize>(text.size()));
-        ends_line_ = text.back() == '\n';
-    }
-    bool ends_line() const { return ends_line_; }
+// ifup joins a line that ends with a backslash (right before its '\n', or
+// at the very end of the file) to the next one, if there is one; comment
+// lines are never joined. The length of the backslash and line end.
+std::size_t joining_suffix(std::string_view line) {
+    if (line.ends_with("\\\n")) return 2;
+    if (line.ends_with('\\')) return 1;
+    return 0;
+}
+bool continues(std::string_view line) { return joining_suffix(line) > 0; }
 
-private:
-    std::ostream &output_;
-    bool ends_line_ = true;
+// One line as ifup reads it: the lines of the file that make it up, each as
+// read (line end included), and its first two words.
+struct LogicalLine {
+    std::vector<std::string> pieces;
+    std::string first_word;
+    std::string second_word;
+    bool comment = false;
 };
+
+void find_words(LogicalLine &line) {
+    std::string text;
+    for (std::string_view piece : line.pieces) {
+        piece.remove_suffix(joining_suffix(piece));
+        text += piece;
+    }
+    std::string_view rest = text;
+    for (std::string *word : {&line.first_word, &line.second_word}) {
+        const auto start = rest.find_first_not_of(kBlanks);
+        if (start == std::string_view::npos) return;
+        rest.remove_prefix(start);
+        const auto end = std::min(rest.find_first_of(kBlanks), rest.size());
+        *word = rest.substr(0, end);
+        rest.remove_prefix(end);
+    }
+}
+
+std::vector<LogicalLine> read_logical_lines(std::istream &input) {
+    std::vector<LogicalLine> lines;
+    bool joined = false;
+    std::string piece;
+    while (read_line(input, piece)) {
+        if (!joined) {
+            lines.emplace_back();
+            lines.back().comment = is_comment(piece);
+        }
+        LogicalLine &line = lines.back();
+        joined = !line.comment && continues(piece);
+        line.pieces.push_back(std::move(piece));
+    }
+    for (LogicalLine &line : lines)
+        if (!line.comment) find_words(line);
+    return lines;
+}
+
+bool is_auto_word(std::string_view word) { return word == "auto" || word.starts_with("allow-"); }
+
+// Every line that begins a stanza of its own ends the one before it.
+bool starts_a_stanza(std::string_view word) {
+    return is_auto_word(word) || word == "iface" || word == "mapping" || word == "source" ||
+           word == "source-directory" || word == "rename" || word == "no-auto-down" || word == "no-scripts";
+}
+
+// Where a missing gateway line goes: after the stanza's last option line;
+// without one, after its last iface line, or else its last auto line.
+enum class GatewayPlace { none, auto_line, iface_line, option_line };
 
 }  // namespace
 
-void createNetworkFile(std::istream &input, std::ostream &output, std::ostream &messages,
+bool createNetworkFile(std::istream &input, std::ostream &output, std::ostream &messages,
                        const InterfaceSettings &settings) {
     const bool no_gateway = settings.gateway == kNoGateway;
-    NewFile new_file(output);
+    std::string new_file;
+    bool found = false;
     bool in_stanza = false;
     bool gateway_handled = false;
+    GatewayPlace gateway_place = GatewayPlace::none;
+    std::size_t gateway_at = 0;  // offset in new_file
 
-    std::string line;
-    while (read_line(input, line)) {
-        // Any line holding "auto" closes the current stanza; it opens the
-        // stanza to change when it also names the interface.
-        if (contains(line, "auto")) {
-            messages << "auto key word found\n";
-            in_stanza = false;
-            if (contains(line, settings.interface_name)) {
-                in_stanza = true;
-                messages << "Found the interface to be modified\n";
-            }
+    auto write_option = [&](std::string_view option, std::string_view value) {
+        new_file += '\t';
+        new_file += option;
+        new_file += ' ';
+        new_file += value;
+        new_file += '\n';
+    };
+
+    for (const LogicalLine &line : read_logical_lines(input)) {
+        const std::string_view word = line.first_word;
+        const bool header = starts_a_stanza(word);
+        if (header) {
+            if (is_auto_word(word)) messages << "auto key word found\n";
+            const bool names_interface =
+                (is_auto_word(word) || word == "iface") && line.second_word == settings.interface_name;
+            if (names_interface && !in_stanza) messages << "Found the interface to be modified\n";
+            in_stanza = names_interface;
+            found = found || names_interface;
         }
         if (!in_stanza) {
-            new_file.write(line);
+            for (const std::string &piece : line.pieces) new_file += piece;
             continue;
         }
 
-        // A hardware address line names the ether type and is not the
-        // interface's IP address: it falls through to the other rules.
-        if (contains(line, "address") && !contains(line, "ether")) {
+        if (word == "address") {
             messages << "IP Address\n";
-            new_file.write("\taddress ");
-            new_file.write(settings.ip_address);
-            new_file.write("\n");
-        } else if (contains(line, "netmask")) {
+            write_option("address", settings.ip_address);
+        } else if (word == "netmask") {
             messages << "Netmask\n";
-            new_file.write("\tnetmask ");
-            new_file.write(settings.netmask);
-            new_file.write("\n");
-        } else if (contains(line, "gateway")) {
+            write_option("netmask", settings.netmask);
+        } else if (word == "gateway") {
             messages << "GATEWAY\n";
             if (no_gateway) {
-                new_file.write("#\n");
+                new_file += "#\n";
             } else {
-                new_file.write("\tgateway ");
-                new_file.write(settings.gateway);
-                new_file.write("\n");
+                write_option("gateway", settings.gateway);
             }
             gateway_handled = true;
         } else {
-            new_file.write(line);
+            for (const std::string &piece : line.pieces) new_file += piece;
         }
-        messages << "line " << line << '\n';
+        for (const std::string &piece : line.pieces) messages << "line " << piece << '\n';
+
+        if (!line.comment && !word.empty()) {
+            const GatewayPlace place = !header             ? GatewayPlace::option_line
+                                       : word == "iface"   ? GatewayPlace::iface_line
+                                                           : GatewayPlace::auto_line;
+            if (place >= gateway_place) {
+                gateway_place = place;
+                gateway_at = new_file.size();
+            }
+        }
     }
 
-    // No gateway line was met: the gateway goes at the very end of the file.
-    if (!gateway_handled) {
+    if (found && !gateway_handled) {
+        std::string gateway_line;
+        // The line before may be a last line without a line end, or one that
+        // ends with a backslash and nothing to join: the new line must be
+        // neither glued nor joined to it (an empty line ends the joining).
+        const std::string_view before = std::string_view(new_file).substr(0, gateway_at);
+        if (!before.empty() && !before.ends_with('\n')) gateway_line += '\n';
+        if (continues(before)) gateway_line += '\n';
         if (no_gateway) {
-            // The "#" must stand on its own line: glued to a last line that
-            // has no line end it would change that line.
-            if (!new_file.ends_line()) new_file.write("\n");
-            new_file.write("#\n");
+            gateway_line += "#\n";
         } else {
-            new_file.write("\n\tgateway ");
-            new_file.write(settings.gateway);
-            new_file.write("\n");
+            gateway_line += "\tgateway ";
+            gateway_line += settings.gateway;
+            gateway_line += '\n';
         }
+        new_file.insert(gateway_at, gateway_line);
     }
+    output.write(new_file.data(), static_cast<std::streamsize>(new_file.size()));
+    return found;
 }
 
 bool is_single_line_value(std::string_view value) noexcept {
@@ -114,5 +186,7 @@ bool is_single_line_value(std::string_view value) noexcept {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
     return true;
 }
+
+bool joins_next_line(std::string_view value) noexcept { return value.ends_with('\\'); }
 
 }  // namespace dcu::netif

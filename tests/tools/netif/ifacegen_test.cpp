@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -169,6 +171,8 @@ TEST_P(IfacegenRewrite, WritesTheExpectedFile) {
 
 const std::string kLongLine = "\tup ip route add 10.9.0.0/16 via 10.0.0.254 # " + std::string(140, 'x') + " netmask\n";
 const std::string kLongComment = "# " + std::string(300, '-') + " address auto eth0\n";
+// Its first word lies past the 127 characters that one read took on the unit.
+const std::string kIndentedAddress = "\t" + std::string(200, ' ') + "address 10.0.0.5\n";
 
 const RewriteCase kRewriteCases[] = {
     {"NoGatewayTurnsTheGatewayLineIntoAHash",
@@ -178,41 +182,60 @@ const RewriteCase kRewriteCases[] = {
      "line iface eth0 inet static\n\nIP Address\nline \taddress 10.0.0.5\n\n"
      "GATEWAY\nline \tgateway 10.0.0.1\n\n",
      "auto eth0\niface eth0 inet static\n\taddress 10.1.1.1\n#\n"},
-    {"NoGatewayAndNoGatewayLineAppendsAHash",
+    {"NoGatewayAndNoGatewayLinePutsAHashAfterTheOptions",
      {"10.1.1.1", "255.0.0.0", "0.0.0.0", "eth0"},
      "auto eth0\n\taddress 10.0.0.5\nauto eth1\n\taddress 10.0.0.6\n",
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
      "IP Address\nline \taddress 10.0.0.5\n\nauto key word found\n",
-     "auto eth0\n\taddress 10.1.1.1\nauto eth1\n\taddress 10.0.0.6\n#\n"},
-    {"MissingGatewayLineIsAppendedAtTheVeryEnd",
+     "auto eth0\n\taddress 10.1.1.1\n#\nauto eth1\n\taddress 10.0.0.6\n"},
+    {"MissingGatewayLineGoesAfterTheLastOptionOfTheStanza",
      {"10.1.1.1", "255.255.255.0", "10.1.1.254", "eth0"},
      "auto eth0\n\taddress 10.0.0.5\n\tnetmask 255.0.0.0\n\nauto eth1\niface eth1 inet dhcp\n",
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
      "IP Address\nline \taddress 10.0.0.5\n\nNetmask\nline \tnetmask 255.0.0.0\n\nline \n\n"
      "auto key word found\n",
-     "auto eth0\n\taddress 10.1.1.1\n\tnetmask 255.255.255.0\n\nauto eth1\niface eth1 inet dhcp\n"
-     "\n\tgateway 10.1.1.254\n"},
-    {"InterfaceNameMatchesAsASubstring",
+     "auto eth0\n\taddress 10.1.1.1\n\tnetmask 255.255.255.0\n\tgateway 10.1.1.254\n\nauto eth1\n"
+     "iface eth1 inet dhcp\n"},
+    {"GatewayGoesAfterTheOptionsWhenTheAutoLineComesLast",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "iface eth0 inet static\n\taddress 10.0.0.5\n\nauto eth0\n",
+     "Found the interface to be modified\nline iface eth0 inet static\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n\nline \n\nauto key word found\nline auto eth0\n\n",
+     "iface eth0 inet static\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\n\nauto eth0\n"},
+    {"InterfaceNameMatchesAsAWholeWord",
      {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth1"},
      "auto eth1\n\taddress 10.0.0.1\nauto eth10\n\taddress 10.0.0.10\nauto eth2\n\taddress 10.0.0.2\n",
      "auto key word found\nFound the interface to be modified\nline auto eth1\n\n"
      "IP Address\nline \taddress 10.0.0.1\n\n"
-     "auto key word found\nFound the interface to be modified\nline auto eth10\n\n"
-     "IP Address\nline \taddress 10.0.0.10\n\n"
+     "auto key word found\n"
      "auto key word found\n",
-     "auto eth1\n\taddress 10.1.1.1\nauto eth10\n\taddress 10.1.1.1\nauto eth2\n\taddress 10.0.0.2\n"
-     "\n\tgateway 10.1.1.254\n"},
-    {"CommentsMatchLikeAnyOtherLine",
+     "auto eth1\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\nauto eth10\n\taddress 10.0.0.10\nauto eth2\n"
+     "\taddress 10.0.0.2\n"},
+    {"CommentsAreCopiedWhateverTheyMention",
      {"10.1.1.1", "255.255.0.0", "10.1.1.254", "eth0"},
      "auto eth0\n# old address was 10.0.0.9\n# autoconf disabled\n\tnetmask 255.0.0.0\n"
      "# see auto eth0 notes\n\tnetmask 255.0.0.0\n\tgateway 10.0.0.1\n",
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
-     "IP Address\nline # old address was 10.0.0.9\n\n"
-     "auto key word found\n"
-     "auto key word found\nFound the interface to be modified\nline # see auto eth0 notes\n\n"
+     "line # old address was 10.0.0.9\n\nline # autoconf disabled\n\n"
+     "Netmask\nline \tnetmask 255.0.0.0\n\nline # see auto eth0 notes\n\n"
      "Netmask\nline \tnetmask 255.0.0.0\n\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
-     "auto eth0\n\taddress 10.1.1.1\n# autoconf disabled\n\tnetmask 255.0.0.0\n"
+     "auto eth0\n# old address was 10.0.0.9\n# autoconf disabled\n\tnetmask 255.255.0.0\n"
      "# see auto eth0 notes\n\tnetmask 255.255.0.0\n\tgateway 10.1.1.254\n"},
+    {"MappingAndSourceEndTheStanza",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "iface eth0 inet static\n\taddress 10.0.0.5\nmapping eth*\n\tscript /usr/local/sbin/pick\n"
+     "\tnetmask 255.255.0.0\nsource interfaces.d/*\n\tgateway 10.0.0.1\n",
+     "Found the interface to be modified\nline iface eth0 inet static\n\n"
+     "IP Address\nline \taddress 10.0.0.5\n\n",
+     "iface eth0 inet static\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\nmapping eth*\n"
+     "\tscript /usr/local/sbin/pick\n\tnetmask 255.255.0.0\nsource interfaces.d/*\n\tgateway 10.0.0.1\n"},
+    {"CrLfLinesAreReadByTheirWords",
+     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
+     "auto eth0\r\niface eth0 inet static\r\n\taddress 10.0.0.5\r\n\r\nauto eth1\r\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\r\n\n"
+     "line iface eth0 inet static\r\n\nIP Address\nline \taddress 10.0.0.5\r\n\nline \r\n\n"
+     "auto key word found\n",
+     "auto eth0\r\niface eth0 inet static\r\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\n\r\nauto eth1\r\n"},
     {"HardwareAddressLineIsKept",
      {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
      "auto eth0\n\thwaddress ether 00:11:22:33:44:55\n\taddress 10.0.0.5\n\tgateway 10.0.0.1\n",
@@ -226,40 +249,345 @@ const RewriteCase kRewriteCases[] = {
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
      "line \tpre-up echo 50%d %s\n\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
      "# 100% static %s %n\nauto eth0\n\tpre-up echo 50%d %s\n\tgateway 10.1.1.254\n"},
-    {"LongLinesAreMatchedAndCopiedWhole",
+    {"LongLinesAreReadWhole",
      {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
-     kLongComment + "auto eth0\n" + kLongLine + "\tgateway 10.0.0.1\n",
-     "auto key word found\nFound the interface to be modified\nIP Address\nline " + kLongComment + "\n" +
-         "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
-         "Netmask\nline " + kLongLine + "\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
-     "\taddress 10.1.1.1\nauto eth0\n\tnetmask 255.0.0.0\n\tgateway 10.1.1.254\n"},
+     kLongComment + "auto eth0\n" + kLongLine + kIndentedAddress + "\tgateway 10.0.0.1\n",
+     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
+     "line " + kLongLine + "\nIP Address\nline " + kIndentedAddress + "\nGATEWAY\nline \tgateway 10.0.0.1\n\n",
+     kLongComment + "auto eth0\n" + kLongLine + "\taddress 10.1.1.1\n\tgateway 10.1.1.254\n"},
     {"LastLineWithoutLineEndStaysSo",
      {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
      "auto lo\niface lo inet loopback\nauto eth0\n\tgateway 10.0.0.1\nauto eth1\n\tup true",
      "auto key word found\nauto key word found\nFound the interface to be modified\nline auto eth0\n\n"
      "GATEWAY\nline \tgateway 10.0.0.1\n\nauto key word found\n",
      "auto lo\niface lo inet loopback\nauto eth0\n\tgateway 10.1.1.254\nauto eth1\n\tup true"},
-    {"AppendedHashGetsALineOfItsOwn",
+    {"AddedHashGetsALineOfItsOwn",
      {"10.1.1.1", "255.0.0.0", "0.0.0.0", "eth0"},
-     "auto eth0\n\taddress 10.0.0.5\nauto eth1\n\tup true",
+     "auto eth0\n\taddress 10.0.0.5\n\tup true",
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
-     "IP Address\nline \taddress 10.0.0.5\n\nauto key word found\n",
-     "auto eth0\n\taddress 10.1.1.1\nauto eth1\n\tup true\n#\n"},
+     "IP Address\nline \taddress 10.0.0.5\n\nline \tup true\n",
+     "auto eth0\n\taddress 10.1.1.1\n\tup true\n#\n"},
     {"LastStanzaLineWithoutLineEndIsEchoedAndReplaced",
      {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
      "auto eth0\n\taddress 10.0.0.5",
      "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
      "IP Address\nline \taddress 10.0.0.5\n",
-     "auto eth0\n\taddress 10.1.1.1\n\n\tgateway 10.1.1.254\n"},
-    {"UnknownInterfaceCopiesTheFileAndAppendsTheGateway",
-     {"10.1.1.1", "255.0.0.0", "10.1.1.254", "eth0"},
-     "auto lo\r\niface lo inet loopback\r\n",
-     "auto key word found\n",
-     "auto lo\r\niface lo inet loopback\r\n\n\tgateway 10.1.1.254\n"},
+     "auto eth0\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, IfacegenRewrite, ::testing::ValuesIn(kRewriteCases),
                          [](const ::testing::TestParamInfo<RewriteCase> &param_info) {
+                             return std::string(param_info.param.name);
+                         });
+
+// An interface that no stanza names has nowhere to take its address: the
+// program says so, exits 1 and writes no interfaces1 (an earlier one stays).
+TEST_F(Ifacegen, InterfaceThatNoStanzaNamesWritesNothing) {
+    struct UnknownCase {
+        const char *name;
+        std::string interface_name;
+        std::string input;
+        std::string messages;  // what the pass prints before the refusal
+    };
+    const UnknownCase cases[] = {
+        {"other interfaces only", "eth0", "auto lo\r\niface lo inet loopback\r\n", "auto key word found\n"},
+        {"its alias and its VLAN", "eth0",
+         "auto eth0:1\niface eth0:1 inet static\n\taddress 10.0.0.6\niface eth0.100 inet manual\n",
+         "auto key word found\n"},
+        {"named in comments and a mapping", "eth0",
+         "# auto eth0\n# iface eth0 inet static\nmapping eth0\n\tscript /usr/local/sbin/pick\n", ""},
+        {"an empty name", "", "auto eth0\niface eth0 inet static\n\taddress 10.0.0.5\n", "auto key word found\n"},
+    };
+    for (const UnknownCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        write_input(c.input);
+        const std::vector<std::string> values = {"10.1.1.1", "255.0.0.0", "10.1.1.254", c.interface_name};
+        const std::string expected_out = header(values) + c.messages + "Interface not found : " + c.interface_name + "\n";
+
+        fs::remove(output_path());
+        RunResult first = run(values);
+        EXPECT_EQ(first.exit_code, 1);
+        EXPECT_EQ(first.out, expected_out);
+        EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"interfaces"}));
+
+        write_file(output_path(), "an older copy\n");
+        RunResult again = run(values);
+        EXPECT_EQ(again.exit_code, 1);
+        EXPECT_EQ(again.out, expected_out);
+        EXPECT_EQ(read_file(output_path()), "an older copy\n");
+        EXPECT_EQ(entries(network_dir()), (std::vector<std::string>{"interfaces", "interfaces1"}));
+    }
+}
+
+// ifupdown's own reader of interfaces files. It only reads the file it is
+// given: no root, and the system's network is never touched.
+// Looked up in PATH, then where Debian puts it (PATH may leave out sbin).
+std::string ifquery_program() {
+    std::vector<std::string> dirs;
+    if (const char *path = std::getenv("PATH")) {
+        std::istringstream entries_of_path(path);
+        for (std::string dir; std::getline(entries_of_path, dir, ':');) dirs.push_back(dir);
+    }
+    dirs.insert(dirs.end(), {"/usr/sbin", "/sbin"});
+    for (const std::string &dir : dirs)
+        if (!dir.empty() && ::access((fs::path(dir) / "ifquery").c_str(), X_OK) == 0) return dir + "/ifquery";
+    return {};
+}
+
+RunResult ifquery(const std::string &program, const fs::path &file, const std::string &interface_name) {
+    return dcu::test::run_program({program, "-i", file.string(), interface_name});
+}
+
+// The options ifquery reads for an interface, sorted, without the broadcast
+// address that it works out by itself.
+std::vector<std::string> options_of(const RunResult &query) {
+    std::vector<std::string> options;
+    std::istringstream lines(query.out);
+    for (std::string line; std::getline(lines, line);)
+        if (!line.starts_with("broadcast: ")) options.push_back(line);
+    std::sort(options.begin(), options.end());
+    return options;
+}
+
+// A file of each layout where reading by substrings rewrote the wrong lines,
+// rewritten byte for byte as expected and read back by ifupdown: the named
+// interface has the new settings and keeps its other options, and every
+// other interface reads as it did before.
+struct ReadBackCase {
+    const char *name;
+    std::vector<std::string> values;
+    std::string input;
+    std::string output;
+    std::vector<std::string> options;  // what ifquery reads for the named interface
+    std::vector<std::string> others;   // the file's other interfaces
+};
+
+void PrintTo(const ReadBackCase &c, std::ostream *os) { *os << c.name; }
+
+class IfacegenReadBack : public Ifacegen, public ::testing::WithParamInterface<ReadBackCase> {};
+
+TEST_P(IfacegenReadBack, IfupdownReadsTheNewSettingsOnlyForTheNamedInterface) {
+    const ReadBackCase &c = GetParam();
+    const std::string program = ifquery_program();
+    ASSERT_FALSE(program.empty()) << "ifquery not found: scripts/install-deps.sh installs ifupdown";
+    write_input(c.input);
+
+    RunResult result = run(c.values);
+
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_EQ(read_file(output_path()), c.output);
+
+    const RunResult named = ifquery(program, output_path(), c.values[3]);
+    EXPECT_EQ(named.exit_code, 0) << named.err;
+    std::vector<std::string> expected = c.options;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(options_of(named), expected);
+    for (const std::string &other : c.others) {
+        SCOPED_TRACE(other);
+        const RunResult before = ifquery(program, input_path(), other);
+        const RunResult after = ifquery(program, output_path(), other);
+        ASSERT_EQ(before.exit_code, 0) << before.err;
+        EXPECT_EQ(after.exit_code, 0) << after.err;
+        EXPECT_EQ(after.out, before.out);
+    }
+}
+
+const std::vector<std::string> kNewSettings = {"192.168.1.10", "255.255.255.0", "192.168.1.1", "eth0"};
+
+// (a): the gateway stays in its own stanza, not in the DHCP one that ends the file.
+const std::string kStaticThenDhcp =
+    "auto lo\n"
+    "iface lo inet loopback\n"
+    "\n"
+    "auto eth0\n"
+    "iface eth0 inet static\n"
+    "\taddress 10.0.0.5\n"
+    "\tnetmask 255.0.0.0\n"
+    "\n"
+    "# the field network\n"
+    "auto eth1\n"
+    "iface eth1 inet dhcp\n"
+    "\thostname dcu-0001\n";
+
+const ReadBackCase kReadBackCases[] = {
+    {"MissingGatewayStaysInItsStanza", kNewSettings, kStaticThenDhcp,
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 192.168.1.1\n"
+     "\n"
+     "# the field network\n"
+     "auto eth1\n"
+     "iface eth1 inet dhcp\n"
+     "\thostname dcu-0001\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1"},
+     {"lo", "eth1"}},
+    {"NoGatewayLeavesOnlyAHashInItsStanza",
+     {"192.168.1.10", "255.255.255.0", "0.0.0.0", "eth0"},
+     kStaticThenDhcp,
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "#\n"
+     "\n"
+     "# the field network\n"
+     "auto eth1\n"
+     "iface eth1 inet dhcp\n"
+     "\thostname dcu-0001\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0"},
+     {"lo", "eth1"}},
+    // (b): only lines whose first word is the option are options; the MAC
+    // setting, comments and a command that mentions them are kept.
+    {"HardwareAddressCommentsAndCommandsAreKept", kNewSettings,
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\thwaddress 02:00:00:00:00:01\n"
+     "\t# address, netmask and gateway below are the factory's\n"
+     "\taddress 10.0.0.5\n"
+     "\tnetmask 255.0.0.0\n"
+     "\tgateway 10.0.0.1\n"
+     "\tup ip route add 10.9.0.0/16 via 10.0.0.254 # the old gateway\n"
+     "\tpre-up /usr/local/sbin/check-link \\\n"
+     "\t\tgateway 10.0.0.1\n",
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\thwaddress 02:00:00:00:00:01\n"
+     "\t# address, netmask and gateway below are the factory's\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 192.168.1.1\n"
+     "\tup ip route add 10.9.0.0/16 via 10.0.0.254 # the old gateway\n"
+     "\tpre-up /usr/local/sbin/check-link \\\n"
+     "\t\tgateway 10.0.0.1\n",
+     {"hwaddress: 02:00:00:00:00:01", "address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1",
+      "up: ip route add 10.9.0.0/16 via 10.0.0.254 # the old gateway",
+      "pre-up: /usr/local/sbin/check-link \t\tgateway 10.0.0.1"},
+     {"lo"}},
+    // (c): eth10, the alias eth1:1 and the VLAN eth1.100 are other interfaces.
+    {"InterfacesOfSimilarNamesAreOthers",
+     {"192.168.1.10", "255.255.255.0", "192.168.1.1", "eth1"},
+     "auto eth1\n"
+     "iface eth1 inet static\n"
+     "\taddress 10.0.1.5\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 10.0.1.1\n"
+     "auto eth10\n"
+     "iface eth10 inet static\n"
+     "\taddress 10.0.10.5\n"
+     "\tnetmask 255.255.255.0\n"
+     "auto eth1:1\n"
+     "iface eth1:1 inet static\n"
+     "\taddress 10.0.2.5\n"
+     "\tnetmask 255.255.255.0\n"
+     "auto eth1.100\n"
+     "iface eth1.100 inet static\n"
+     "\taddress 10.0.100.5\n"
+     "\tnetmask 255.255.255.0\n",
+     "auto eth1\n"
+     "iface eth1 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 192.168.1.1\n"
+     "auto eth10\n"
+     "iface eth10 inet static\n"
+     "\taddress 10.0.10.5\n"
+     "\tnetmask 255.255.255.0\n"
+     "auto eth1:1\n"
+     "iface eth1:1 inet static\n"
+     "\taddress 10.0.2.5\n"
+     "\tnetmask 255.255.255.0\n"
+     "auto eth1.100\n"
+     "iface eth1.100 inet static\n"
+     "\taddress 10.0.100.5\n"
+     "\tnetmask 255.255.255.0\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1"},
+     {"eth10", "eth1:1", "eth1.100"}},
+    // (d): Debian's own layout, a stanza introduced by allow-hotplug alone,
+    // followed by an iface stanza with no auto line of its own.
+    {"AllowHotplugStanzaEndsAtTheNextIface", kNewSettings,
+     "# The loopback network interface\n"
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "# The primary network interface\n"
+     "allow-hotplug eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 10.0.0.5\n"
+     "\tnetmask 255.0.0.0\n"
+     "iface eth5 inet static\n"
+     "\taddress 10.0.5.5\n"
+     "\tnetmask 255.255.0.0\n"
+     "\tgateway 10.0.5.1\n",
+     "# The loopback network interface\n"
+     "auto lo\n"
+     "iface lo inet loopback\n"
+     "\n"
+     "# The primary network interface\n"
+     "allow-hotplug eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 192.168.1.1\n"
+     "iface eth5 inet static\n"
+     "\taddress 10.0.5.5\n"
+     "\tnetmask 255.255.0.0\n"
+     "\tgateway 10.0.5.1\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1"},
+     {"lo", "eth5"}},
+    {"AutoStanzaEndsAtTheNextIface", kNewSettings,
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 10.0.0.5\n"
+     "\tnetmask 255.0.0.0\n"
+     "\tgateway 10.0.0.1\n"
+     "iface eth5 inet static\n"
+     "\taddress 10.0.5.5\n"
+     "\tnetmask 255.255.0.0\n"
+     "\tgateway 10.0.5.1\n",
+     "auto eth0\n"
+     "iface eth0 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tgateway 192.168.1.1\n"
+     "iface eth5 inet static\n"
+     "\taddress 10.0.5.5\n"
+     "\tnetmask 255.255.0.0\n"
+     "\tgateway 10.0.5.1\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1"},
+     {"eth5"}},
+    // A last line that ends with a backslash has nothing to join: the added
+    // gateway must not become part of it.
+    {"LastLineEndingWithABackslashJoinsNothing", kNewSettings,
+     "iface eth0 inet static\n"
+     "\taddress 10.0.0.5\n"
+     "\tnetmask 255.0.0.0\n"
+     "\tup logger link up \\\n",
+     "iface eth0 inet static\n"
+     "\taddress 192.168.1.10\n"
+     "\tnetmask 255.255.255.0\n"
+     "\tup logger link up \\\n"
+     "\n"
+     "\tgateway 192.168.1.1\n",
+     {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1", "up: logger link up"},
+     {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, IfacegenReadBack, ::testing::ValuesIn(kReadBackCases),
+                         [](const ::testing::TestParamInfo<ReadBackCase> &param_info) {
                              return std::string(param_info.param.name);
                          });
 
@@ -291,10 +619,27 @@ TEST_F(Ifacegen, ValuesWithLineBreaksAreRefused) {
     }
 }
 
+// ifup reads a line that ends with a backslash as continued on the next: a
+// written value ending with one would swallow the line after its own.
+TEST_F(Ifacegen, WrittenValuesEndingWithABackslashAreRefused) {
+    write_input("auto eth0\niface eth0 inet static\n\taddress 10.0.0.5\n\tnetmask 255.0.0.0\n");
+    const char *names[] = {"ipAddr", "subnetMask", "gwIpAddr"};
+    for (std::size_t position = 0; position < 3; ++position) {
+        SCOPED_TRACE(names[position]);
+        std::vector<std::string> values = {"10.0.0.5", "255.0.0.0", "10.0.0.1", "eth0"};
+        values[position] += "\\";
+        RunResult result = run(values);
+        EXPECT_EQ(result.exit_code, 255);
+        EXPECT_EQ(result.out, "Num arg 5\nInvalid parameter : " + std::string(names[position]) +
+                                  " must not end with a backslash\n");
+        EXPECT_FALSE(fs::exists(output_path()));
+    }
+}
+
 TEST_F(Ifacegen, ValuesMustFitTheirThirtyOneCharacterFields) {
-    write_input("auto eth0\n");
     const std::string fits(31, '7');
     const std::string too_long(32, '7');
+    write_input("iface " + fits + " inet static\n");
     const char *names[] = {"ipAddr", "subnetMask", "gwIpAddr", "interface"};
     for (std::size_t position = 0; position < 4; ++position) {
         SCOPED_TRACE(names[position]);
@@ -309,7 +654,7 @@ TEST_F(Ifacegen, ValuesMustFitTheirThirtyOneCharacterFields) {
 
     RunResult result = run({fits, fits, fits, fits});
     EXPECT_EQ(result.exit_code, 0);
-    EXPECT_EQ(read_file(output_path()), "auto eth0\n\n\tgateway " + fits + "\n");
+    EXPECT_EQ(read_file(output_path()), "iface " + fits + " inet static\n\tgateway " + fits + "\n");
 }
 
 TEST_F(Ifacegen, UnreadableInputFailsWithoutWriting) {
@@ -332,7 +677,7 @@ const std::string kSmallInput = "auto eth0\n\taddress 10.0.0.5\n";
 const std::string kSmallPass =
     "auto key word found\nFound the interface to be modified\nline auto eth0\n\n"
     "IP Address\nline \taddress 10.0.0.5\n\n";
-const std::string kSmallOutput = "auto eth0\n\taddress 10.1.1.1\n\n\tgateway 10.1.1.254\n";
+const std::string kSmallOutput = "auto eth0\n\taddress 10.1.1.1\n\tgateway 10.1.1.254\n";
 
 // A directory at interfaces1 can't be replaced, even by root: the program
 // says so before the pass and leaves it (and its directory) as it was.
