@@ -44,6 +44,7 @@ struct LogicalLine {
     std::vector<std::string> pieces;
     std::string first_word;
     std::string second_word;
+    std::string third_word;  // an iface line's address family
     bool comment = false;
 };
 
@@ -54,7 +55,7 @@ void find_words(LogicalLine &line) {
         text += piece;
     }
     std::string_view rest = text;
-    for (std::string *word : {&line.first_word, &line.second_word}) {
+    for (std::string *word : {&line.first_word, &line.second_word, &line.third_word}) {
         const auto start = rest.find_first_not_of(kBlanks);
         if (start == std::string_view::npos) return;
         rest.remove_prefix(start);
@@ -119,8 +120,11 @@ bool createNetworkFile(std::istream &input, std::ostream &output, std::ostream &
         const bool header = starts_a_stanza(word);
         if (header) {
             if (is_auto_word(word)) messages << "auto key word found\n";
+            // The settings are IPv4 ones: an inet6 stanza of the same
+            // interface keeps its own address, netmask and gateway.
             const bool names_interface =
-                (is_auto_word(word) || word == "iface") && line.second_word == settings.interface_name;
+                line.second_word == settings.interface_name &&
+                (is_auto_word(word) || (word == "iface" && line.third_word != "inet6"));
             if (names_interface && !in_stanza) messages << "Found the interface to be modified\n";
             in_stanza = names_interface;
             found = found || names_interface;

@@ -591,6 +591,36 @@ INSTANTIATE_TEST_SUITE_P(Layouts, IfacegenReadBack, ::testing::ValuesIn(kReadBac
                              return std::string(param_info.param.name);
                          });
 
+// The settings are IPv4 ones: the interface's inet6 stanza keeps its own
+// address, netmask and gateway (ifquery reads both families together).
+TEST_F(Ifacegen, Inet6StanzaOfTheInterfaceIsKept) {
+    const std::string program = ifquery_program();
+    ASSERT_FALSE(program.empty()) << "ifquery not found: scripts/install-deps.sh installs ifupdown";
+    write_input("auto eth0\n"
+                "iface eth0 inet static\n"
+                "\taddress 10.0.0.5\n"
+                "\tnetmask 255.0.0.0\n"
+                "iface eth0 inet6 static\n"
+                "\taddress 2001:db8::5\n"
+                "\tnetmask 64\n"
+                "\tgateway 2001:db8::1\n");
+    const RunResult result = run(kNewSettings);
+    ASSERT_EQ(result.exit_code, 0) << result.out;
+    EXPECT_EQ(read_file(output_path()), "auto eth0\n"
+                                        "iface eth0 inet static\n"
+                                        "\taddress 192.168.1.10\n"
+                                        "\tnetmask 255.255.255.0\n"
+                                        "\tgateway 192.168.1.1\n"
+                                        "iface eth0 inet6 static\n"
+                                        "\taddress 2001:db8::5\n"
+                                        "\tnetmask 64\n"
+                                        "\tgateway 2001:db8::1\n");
+    const auto options = options_of(ifquery(program, output_path(), "eth0"));
+    for (const char *option : {"address: 192.168.1.10", "netmask: 255.255.255.0", "gateway: 192.168.1.1",
+                               "address: 2001:db8::5", "netmask: 64", "gateway: 2001:db8::1"})
+        EXPECT_NE(std::find(options.begin(), options.end(), option), options.end()) << option;
+}
+
 TEST_F(Ifacegen, TooFewArgumentsPrintUsage) {
     write_input("auto eth0\n\taddress 10.0.0.5\n");
     for (const auto &values : std::vector<std::vector<std::string>>{{}, {"10.1.1.1", "255.0.0.0", "10.1.1.254"}}) {
