@@ -16,6 +16,7 @@ struct RunResult {
     std::string out;
     std::string err;
     int exit_code = -1;  // exit status, or 128 + signal number
+    long peak_rss_kb = 0;  // the child's peak resident size (ru_maxrss), in kB
 };
 
 struct RunOptions {
