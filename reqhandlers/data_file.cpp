@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
 #include "common/paths.hpp"
 #include "common/unique_fd.hpp"
+#include "reqhandlers/regular_file.hpp"
 
 namespace dcu::data_file {
 
@@ -72,7 +72,7 @@ void split_values(std::string_view line, std::vector<std::string_view> &out, std
 
 bool DataFile::read(const std::string &path) {
     assign({});
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd = regular_file::open(path);
     if (!fd) return false;
     // Read to the end, whatever the size said: the file may grow meanwhile.
     struct stat info {};
