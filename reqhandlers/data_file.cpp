@@ -1,125 +1,126 @@
 #include "reqhandlers/data_file.hpp"
 
-#include <bit>
-#include <cstdint>
-#include <cstring>
-
-#include <sys/stat.h>
-
 #include <cerrno>
 
 #include "common/paths.hpp"
-#include "common/unique_fd.hpp"
-#include "reqhandlers/regular_file.hpp"
+#include "reqhandlers/data_tree.hpp"
 
 namespace dcu::data_file {
 
 std::string meter_directory_name(int meter_number) { return "meter_id_" + std::to_string(meter_number); }
 
 std::string meter_directory_path(int meter_number) {
-    return paths::on_unit(paths::kDataRoot) + "/" + meter_directory_name(meter_number);
+    return data_tree::named_path(meter_directory_name(meter_number));
 }
 
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (end == std::string_view::npos) {
-            text = {};
-        } else {
-            text.remove_prefix(end + 1);
-            if (line.ends_with('\r')) line.remove_suffix(1);
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
+namespace {
 
-void split_values(std::string_view line, std::vector<std::string_view> &out, std::size_t at_most) {
-    out.clear();
-    if (at_most == 0) return;
-    // Values are a few bytes long: look for tabs eight bytes at a time rather
-    // than calling memchr once per value.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    const char *const begin = line.data();
-    const std::size_t size = line.size();
-    std::size_t start = 0, at = 0;
-    while (at + 8 <= size) {
-        std::uint64_t block;
-        std::memcpy(&block, begin + at, 8);
-        const std::uint64_t tabs = block ^ (kOnes * '\t');
-        std::uint64_t found = (tabs - kOnes) & ~tabs & kHighs;
-        if (found == 0) {
-            at += 8;
-            continue;
-        }
-        // The lowest flagged byte is a tab for sure (higher flags may be false).
-        const std::size_t tab = at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
-        out.emplace_back(begin + start, tab - start);
-        if (out.size() == at_most) return;
-        start = at = tab + 1;
-    }
-    for (; at < size; ++at) {
-        if (begin[at] != '\t') continue;
-        out.emplace_back(begin + start, at - start);
-        if (out.size() == at_most) return;
-        start = at + 1;
-    }
-    out.emplace_back(begin + start, size - start);
-}
+// Selects the header's columns as they stream by. A name longer than the
+// longest obis can't match: of it only that much is kept, and then dropped.
+class HeaderVisitor {
+public:
+    explicit HeaderVisitor(std::span<const selection::Entry> entries) : matcher_(entries) {}
 
-bool DataFile::read(const std::string &path) {
-    assign({});
-    UniqueFd fd = regular_file::open(path);
-    if (!fd) return false;
-    // Read to the end, whatever the size said: the file may grow meanwhile.
-    struct stat info {};
-    std::size_t room = 4096;
-    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) room = static_cast<std::size_t>(info.st_size) + 1;
-    auto buffer = std::make_unique_for_overwrite<char[]>(room);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == room) {
-            auto bigger = std::make_unique_for_overwrite<char[]>(room * 2);
-            std::memcpy(bigger.get(), buffer.get(), used);
-            buffer = std::move(bigger);
-            room *= 2;
-        }
-        const ssize_t got = ::read(fd.get(), buffer.get() + used, room - used);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;  // closing must not change why the read failed
-            fd.reset();
-            errno = error;
-            return false;
-        }
-        used += static_cast<std::size_t>(got);
+    Want want(std::size_t column) {
+        columns_ = column + 1;
+        name_.clear();
+        return Want::value;
     }
-    bytes_ = std::move(buffer);
-    size_ = used;
-    index();
+    void piece(std::string_view bytes) {
+        const std::size_t room = matcher_.longest() + 1 - name_.size();
+        name_.append(bytes.substr(0, room));
+    }
+    void value_end() {
+        if (selected_.size() == columns::kMostSelected) return;
+        if (const auto entry = matcher_.entry_for(name_)) selected_.push_back({columns_ - 1, *entry});
+    }
+
+    std::size_t columns() const noexcept { return columns_; }
+    std::vector<columns::SelectedColumn> take_selected() { return std::move(selected_); }
+
+private:
+    columns::Matcher matcher_;
+    std::string name_;  // at most one byte more than the longest obis
+    std::size_t columns_ = 0;
+    std::vector<columns::SelectedColumn> selected_;
+};
+
+// Keeps the values of the wanted columns of one record, within a room.
+class RecordVisitor {
+public:
+    RecordVisitor(std::span<const std::size_t> columns, std::size_t room, std::string &kept,
+                  std::vector<std::size_t> &ends)
+        : columns_(columns), limit_(room < kept.max_size() ? room + 1 : room), kept_(kept), ends_(ends) {
+        kept_.clear();
+        ends_.clear();
+    }
+
+    Want want(std::size_t column) {
+        if (next_ == columns_.size()) return Want::nothing_more;
+        return columns_[next_] == column ? Want::value : Want::skip;
+    }
+    void piece(std::string_view bytes) {
+        const std::size_t room = limit_ - kept_.size();
+        if (bytes.size() > room) {
+            bytes = bytes.substr(0, room);
+            too_large_ = true;
+        }
+        kept_.append(bytes);
+    }
+    void value_end() {
+        ends_.push_back(kept_.size());
+        ++next_;
+    }
+
+    bool too_large() const noexcept { return too_large_ || kept_.size() == limit_; }
+
+private:
+    std::span<const std::size_t> columns_;
+    std::size_t limit_;
+    std::string &kept_;
+    std::vector<std::size_t> &ends_;
+    std::size_t next_ = 0;
+    bool too_large_ = false;
+};
+
+}  // namespace
+
+bool DataFile::open(std::string_view tree_path) {
+    UniqueFd fd = data_tree::open_file(tree_path);
+    if (!fd) {
+        const int error = errno;  // resetting the scanner must not change why
+        scanner_.read_text({});
+        errno = error;
+        return false;
+    }
+    scanner_.read_from(std::move(fd));
     return true;
 }
 
-void DataFile::assign(std::string text) {
-    bytes_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
-    std::memcpy(bytes_.get(), text.data(), text.size());
-    size_ = text.size();
-    index();
+void DataFile::assign(std::string text, std::size_t piece_size) { scanner_.read_text(std::move(text), piece_size); }
+
+Header DataFile::read_header(std::span<const selection::Entry> entries) {
+    HeaderVisitor visitor(entries);
+    Header header;
+    header.present = scanner_.scan_line(visitor);
+    header.columns = visitor.columns();
+    header.selected = visitor.take_selected();
+    return header;
 }
 
-void DataFile::index() {
-    lines_ = split_lines(std::string_view(bytes_.get(), size_));
-    columns_.clear();
-    if (!lines_.empty()) split_values(lines_.front(), columns_);
-}
-
-std::span<const std::string_view> DataFile::records() const noexcept {
-    if (lines_.empty()) return {};
-    return std::span<const std::string_view>(lines_).subspan(1);
+DataFile::Record DataFile::next_record(std::span<const std::size_t> columns, std::size_t room,
+                                       std::vector<std::string_view> &values) {
+    RecordVisitor visitor(columns, room, kept_, value_ends_);
+    if (!scanner_.scan_line(visitor)) return Record::none;
+    values.clear();
+    std::size_t start = 0;
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+        // A line shorter than the header has empty values for the missing columns.
+        const std::size_t end = j < value_ends_.size() ? value_ends_[j] : start;
+        values.emplace_back(kept_.data() + start, end - start);
+        start = end;
+    }
+    return visitor.too_large() ? Record::too_large : Record::kept;
 }
 
 }  // namespace dcu::data_file
