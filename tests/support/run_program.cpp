@@ -3,14 +3,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -42,6 +42,15 @@ void make_pipe(UniqueFd &read_end, UniqueFd &write_end) {
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options) {
     std::vector<std::string> command = exec_prefix();
+    std::string peak_report;
+    if (options.measure_peak_rss && command.empty()) {
+        std::string report = (std::filesystem::temp_directory_path() / "dcu-peak-XXXXXX").string();
+        const int fd = ::mkstemp(report.data());
+        if (fd < 0) throw std::runtime_error("mkstemp failed");
+        ::close(fd);
+        peak_report = report;
+        command = {DCU_PEAK_RSS_PATH, peak_report};
+    }
     command.insert(command.end(), argv.begin(), argv.end());
 
     std::vector<std::string> env_strings;
@@ -66,33 +75,15 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
     make_pipe(out_read, out_write);
     make_pipe(err_read, err_write);
 
-    // Spawned, not forked: a forked child starts as a copy of this process,
-    // and that copy's resident size would count in the child's ru_maxrss.
-    // A spawned child shares this process's memory until it executes the
-    // program, so its peak is the program's own.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in_read.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out_write.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err_write.get(), STDERR_FILENO);
-    if (!options.working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.working_dir.c_str());
-    // The child gets SIGPIPE's default action back, whatever this process set.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawnp(&pid, c_argv[0], &actions, &attributes, c_argv.data(), c_env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0) {
-        RunResult failed;
-        failed.exit_code = 127;  // as a shell says of a program it can't run
-        failed.err = "run_program: can't start " + command.front() + ": " + std::strerror(spawned) + "\n";
-        return failed;
+    pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(in_read.get(), STDIN_FILENO);
+        ::dup2(out_write.get(), STDOUT_FILENO);
+        ::dup2(err_write.get(), STDERR_FILENO);
+        if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
+        ::execvpe(c_argv[0], c_argv.data(), c_env.data());
+        ::_exit(127);
     }
     in_read.reset();
     out_write.reset();
@@ -138,11 +129,16 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         }
     }
     int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    result.peak_rss_kb = usage.ru_maxrss;
+    ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+    if (!peak_report.empty()) {
+        if (std::FILE *report = std::fopen(peak_report.c_str(), "r")) {
+            if (std::fscanf(report, "%ld", &result.peak_rss_kb) != 1) result.peak_rss_kb = 0;
+            std::fclose(report);
+        }
+        std::remove(peak_report.c_str());
+    }
     return result;
 }
 

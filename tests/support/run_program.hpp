@@ -16,7 +16,7 @@ struct RunResult {
     std::string out;
     std::string err;
     int exit_code = -1;  // exit status, or 128 + signal number
-    long peak_rss_kb = 0;  // the child's peak resident size (ru_maxrss), in kB
+    long peak_rss_kb = 0;  // with measure_peak_rss: the program's own peak resident size (VmHWM), in kB
 };
 
 struct RunOptions {
@@ -25,6 +25,10 @@ struct RunOptions {
     std::string stdin_text;
     std::string working_dir;  // empty: the test's own
     std::chrono::milliseconds timeout{60000};
+    // Runs the program under a small process that reports its peak resident
+    // size (a child's ru_maxrss would count the test's own size). Not with
+    // DCU_TEST_EXEC_PREFIX: the figure would be the checker's or emulator's.
+    bool measure_peak_rss = false;
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
