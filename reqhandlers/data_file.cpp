@@ -30,6 +30,7 @@ public:
         const std::size_t room = matcher_.longest() + 1 - name_.size();
         name_.append(bytes.substr(0, room));
     }
+    bool enough() const noexcept { return name_.size() > matcher_.longest(); }
     void value_end() {
         if (selected_.size() == columns::kMostSelected) return;
         if (const auto entry = matcher_.entry_for(name_)) selected_.push_back({columns_ - 1, *entry});
@@ -67,6 +68,7 @@ public:
         }
         kept_.append(bytes);
     }
+    bool enough() const noexcept { return kept_.size() >= limit_; }
     void value_end() {
         ends_.push_back(kept_.size());
         ++next_;

@@ -111,6 +111,7 @@ public:
         return selected_[next_].column == column ? data_file::Want::value : data_file::Want::skip;
     }
     void piece(std::string_view bytes) { print_text(bytes); }
+    bool enough() const noexcept { return false; }  // every byte is printed
     void value_end() { end_item(); }
     // After the line: the items it did not reach.
     void finish() {

@@ -12,7 +12,6 @@ namespace dcu::data_file {
 namespace {
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
 constexpr std::uint64_t kLows = 0x7F7F7F7F7F7F7F7FULL;
 
 std::uint64_t word_at(const char *at) noexcept {
@@ -60,8 +59,24 @@ void LineScanner::read_text(std::string text, std::size_t piece_size) {
     error_ = 0;
 }
 
-bool LineScanner::refill() {
+bool LineScanner::skip_hole() {
+    if (from_text_ || !fd_) return false;
+    off_t to = ::lseek(fd_.get(), static_cast<off_t>(next_offset_), SEEK_DATA);
+    if (to < 0) {
+        // ENXIO: no data from here on, a hole to the end (or the end itself).
+        // Any other error (no hole support): the bytes are read as they are.
+        if (errno != ENXIO) return false;
+        to = ::lseek(fd_.get(), 0, SEEK_END);
+        if (to < 0) return false;
+    }
+    if (static_cast<std::size_t>(to) <= next_offset_) return false;
+    next_offset_ = static_cast<std::size_t>(to);
+    return true;
+}
+
+bool LineScanner::refill(bool skip) {
     if (buffer_ == nullptr || error_ != 0) return false;
+    if (skip) skip_hole();
     std::size_t got = 0;
     if (from_text_) {
         got = std::min(piece_size_, text_.size() - std::min(next_offset_, text_.size()));
@@ -91,10 +106,13 @@ std::size_t LineScanner::count_lines() {
     std::size_t lines = 0;
     bool open_line = false;  // bytes after the last line end: one line more
     do {
-        if (at_ == end_) continue;
-        lines += count_line_ends(at_, end_);
-        open_line = end_[-1] != '\n';
-        at_ = end_;
+        if (at_ != end_) {
+            lines += count_line_ends(at_, end_);
+            open_line = end_[-1] != '\n';
+            at_ = end_;
+        }
+        // A hole holds no line end, only bytes of a line.
+        if (skip_hole()) open_line = true;
     } while (refill());
     if (open_line) ++lines;
     next_offset_ = here;

@@ -7,6 +7,10 @@
 // line without "\n" is still a line, and keeps everything it holds (a final
 // "\r" included). Values are separated by tabs; an empty line is one empty
 // value.
+//
+// A hole of a sparse file reads as zeros, which hold no tab and no line end:
+// where its bytes are not wanted it is stepped over instead of read, so a
+// file of 2 GB that is all hole costs next to no reading.
 #pragma once
 
 #include <cstddef>
@@ -46,6 +50,8 @@ public:
     //                                    one or more pieces (none for an empty value),
     //                                    never any byte of the line end
     //   void value_end()                 after the last piece of a wanted value
+    //   bool enough() const              whether it wants no more bytes of the
+    //                                    current value (they may be left unread)
     // False when no line is left, or when reading failed (see error()).
     template <typename Visitor>
     bool scan_line(Visitor &visitor);
@@ -59,7 +65,10 @@ public:
 
 private:
     // Reads the next piece; false at the end of the file or on an error.
-    bool refill();
+    // With skip_hole, a hole where the piece would start is stepped over.
+    bool refill(bool skip_hole = false);
+    // Steps over a hole where the next piece starts; whether there was one.
+    bool skip_hole();
     // The first tab or line end in [from, to), or null.
     static const char *find_separator(const char *from, const char *to) noexcept;
 
@@ -82,7 +91,7 @@ bool LineScanner::scan_line(Visitor &visitor) {
     // A "\r" that ended a piece: whether it is the line end shows only in the next piece.
     bool held_return = false;
     for (;;) {
-        if (at_ == end_ && !refill()) {
+        if (at_ == end_ && !refill(want != Want::value || visitor.enough())) {
             // The last line, without a line end: a held "\r" is the value's.
             if (want == Want::value) {
                 if (held_return) visitor.piece("\r");

@@ -2,14 +2,20 @@
 // values whatever the pieces the file is read in, the header matched as it
 // streams by, records kept within the answer's room.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/unique_fd.hpp"
 #include "reqhandlers/column_selection.hpp"
 #include "reqhandlers/data_file.hpp"
 #include "reqhandlers/line_scanner.hpp"
+#include "tests/support/temp_dir.hpp"
 
 namespace {
 
@@ -27,6 +33,7 @@ public:
         return Want::value;
     }
     void piece(std::string_view bytes) { line_.back().append(bytes); }
+    bool enough() const { return false; }
     void value_end() {}
     std::vector<std::string> take() { return std::exchange(line_, {}); }
 
@@ -198,6 +205,62 @@ TEST(DataFileRecords, SelectedValuesWithinTheRoom) {
             EXPECT_EQ(file.next_record(std::vector<std::size_t>{0}, 100, values), DataFile::Record::none);
         }
     }
+}
+
+// A sparse file's holes read as zeros: stepped over where their bytes are
+// not wanted, read where they are.
+TEST(DataFileSparse, HolesAreZerosWhetherReadOrSteppedOver) {
+    dcu::test::TempDir unit;
+    ::setenv("DCU_ROOT", unit.path().c_str(), 1);
+    const std::filesystem::path data = unit / "/usr/tev/data/DlmsData";
+    std::filesystem::create_directories(data);
+    // Writes the parts at their offsets; what lies between them is a hole.
+    const auto sparse = [&](const char *name, const std::vector<std::pair<off_t, std::string>> &parts, off_t size) {
+        const dcu::UniqueFd fd(::open((data / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        ASSERT_TRUE(fd);
+        for (const auto &[offset, bytes] : parts)
+            ASSERT_EQ(::pwrite(fd.get(), bytes.data(), bytes.size(), offset), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(::ftruncate(fd.get(), size), 0);
+    };
+    constexpr off_t kHole = 8 << 20;
+    const std::vector<dcu::selection::Entry> entries = {{"c0", "C0"}, {"c2", "C2"}};
+    const std::vector<std::size_t> first_and_third = {0, 2};
+    Views values;
+
+    // In a header name and in an unwanted value.
+    sparse("skipped", {{0, "c0\t"}, {kHole, "\tc2\na\t"}, {2 * kHole, "\tb\nnext\n"}}, 2 * kHole + 8);
+    DataFile skipped;
+    ASSERT_TRUE(skipped.open("skipped"));
+    const auto header = skipped.read_header(entries);
+    EXPECT_EQ(header.columns, 3u);
+    ASSERT_EQ(header.selected.size(), 2u);
+    EXPECT_EQ(header.selected[1].column, 2u);
+    EXPECT_EQ(skipped.count_records(), 2u);
+    EXPECT_EQ(skipped.next_record(first_and_third, 1000, values), DataFile::Record::kept);
+    EXPECT_EQ(values, (Views{"a", "b"}));
+    EXPECT_EQ(skipped.next_record(first_and_third, 1000, values), DataFile::Record::kept);
+    EXPECT_EQ(values, (Views{"next", ""}));
+    EXPECT_EQ(skipped.next_record(first_and_third, 1000, values), DataFile::Record::none);
+
+    // A hole to the end of the file: the last line, without a line end.
+    sparse("trailing", {{0, "c0\nv\t"}}, kHole);
+    DataFile trailing;
+    ASSERT_TRUE(trailing.open("trailing"));
+    trailing.read_header(entries);
+    EXPECT_EQ(trailing.count_records(), 1u);
+    EXPECT_EQ(trailing.next_record(std::vector<std::size_t>{0}, 1000, values), DataFile::Record::kept);
+    EXPECT_EQ(values, Views{"v"});
+    EXPECT_EQ(trailing.next_record(std::vector<std::size_t>{0}, 1000, values), DataFile::Record::none);
+
+    // In a wanted value, within the room: its zeros are the value.
+    sparse("wanted", {{0, "c0\nv"}, {kHole, "w\n"}}, kHole + 2);
+    DataFile wanted;
+    ASSERT_TRUE(wanted.open("wanted"));
+    wanted.read_header(entries);
+    EXPECT_EQ(wanted.next_record(std::vector<std::size_t>{0}, 2 * kHole, values), DataFile::Record::kept);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values[0], "v" + std::string(kHole - 4, '\0') + "w");
+    ::unsetenv("DCU_ROOT");
 }
 
 TEST(ColumnSelection, HeaderOrderFirstMatchingEntry) {
