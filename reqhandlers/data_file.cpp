@@ -1,5 +1,6 @@
 #include "reqhandlers/data_file.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include "common/paths.hpp"
@@ -26,62 +27,86 @@ public:
         name_.clear();
         return Want::value;
     }
+    void value(std::string_view name) { select(name); }
     void piece(std::string_view bytes) {
         const std::size_t room = matcher_.longest() + 1 - name_.size();
         name_.append(bytes.substr(0, room));
     }
     bool enough() const noexcept { return name_.size() > matcher_.longest(); }
-    void value_end() {
-        if (selected_.size() == columns::kMostSelected) return;
-        if (const auto entry = matcher_.entry_for(name_)) selected_.push_back({columns_ - 1, *entry});
-    }
+    void value_end() { select(name_); }
 
     std::size_t columns() const noexcept { return columns_; }
     std::vector<columns::SelectedColumn> take_selected() { return std::move(selected_); }
 
 private:
+    void select(std::string_view name) {
+        if (selected_.size() == columns::kMostSelected) return;
+        if (const auto entry = matcher_.entry_for(name)) selected_.push_back({columns_ - 1, *entry});
+    }
+
     columns::Matcher matcher_;
     std::string name_;  // at most one byte more than the longest obis
     std::size_t columns_ = 0;
     std::vector<columns::SelectedColumn> selected_;
 };
 
-// Keeps the values of the wanted columns of one record, within a room.
+// Keeps the values of the wanted columns of one record, no more than a
+// limit of bytes: the values of a line that lies whole in the scanner's
+// piece are only pointed at, those of a longer line copied.
 class RecordVisitor {
 public:
-    RecordVisitor(std::span<const std::size_t> columns, std::size_t room, std::string &kept,
-                  std::vector<std::size_t> &ends)
-        : columns_(columns), limit_(room < kept.max_size() ? room + 1 : room), kept_(kept), ends_(ends) {
-        kept_.clear();
+    RecordVisitor(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values,
+                  std::string &copied, std::vector<std::size_t> &ends)
+        : columns_(columns), limit_(room < copied.max_size() ? room + 1 : room), values_(values), copied_(copied),
+          ends_(ends) {
+        values_.clear();
+        copied_.clear();
         ends_.clear();
     }
 
-    Want want(std::size_t column) {
+    Want want(std::size_t column) const {
         if (next_ == columns_.size()) return Want::nothing_more;
         return columns_[next_] == column ? Want::value : Want::skip;
     }
-    void piece(std::string_view bytes) {
-        const std::size_t room = limit_ - kept_.size();
-        if (bytes.size() > room) {
-            bytes = bytes.substr(0, room);
-            too_large_ = true;
-        }
-        kept_.append(bytes);
+    void value(std::string_view bytes) {
+        values_.push_back(bytes.substr(0, take(bytes.size())));
+        ++next_;
     }
-    bool enough() const noexcept { return kept_.size() >= limit_; }
+    void piece(std::string_view bytes) { copied_.append(bytes.substr(0, take(bytes.size()))); }
+    bool enough() const noexcept { return kept_ == limit_; }
     void value_end() {
-        ends_.push_back(kept_.size());
+        ends_.push_back(copied_.size());
         ++next_;
     }
 
-    bool too_large() const noexcept { return too_large_ || kept_.size() == limit_; }
+    // Once the line is scanned: the values, empty ones for columns the line
+    // is too short to hold.
+    void finish() {
+        std::size_t start = 0;
+        for (const std::size_t end : ends_) {
+            values_.emplace_back(copied_.data() + start, end - start);
+            start = end;
+        }
+        values_.resize(columns_.size());
+    }
+    bool too_large() const noexcept { return too_large_ || kept_ == limit_; }
 
 private:
+    // How many of size bytes may still be kept.
+    std::size_t take(std::size_t size) noexcept {
+        const std::size_t allowed = std::min(size, limit_ - kept_);
+        too_large_ = too_large_ || allowed < size;
+        kept_ += allowed;
+        return allowed;
+    }
+
     std::span<const std::size_t> columns_;
     std::size_t limit_;
-    std::string &kept_;
+    std::vector<std::string_view> &values_;
+    std::string &copied_;
     std::vector<std::size_t> &ends_;
     std::size_t next_ = 0;
+    std::size_t kept_ = 0;
     bool too_large_ = false;
 };
 
@@ -112,16 +137,9 @@ Header DataFile::read_header(std::span<const selection::Entry> entries) {
 
 DataFile::Record DataFile::next_record(std::span<const std::size_t> columns, std::size_t room,
                                        std::vector<std::string_view> &values) {
-    RecordVisitor visitor(columns, room, kept_, value_ends_);
+    RecordVisitor visitor(columns, room, values, copied_, value_ends_);
     if (!scanner_.scan_line(visitor)) return Record::none;
-    values.clear();
-    std::size_t start = 0;
-    for (std::size_t j = 0; j < columns.size(); ++j) {
-        // A line shorter than the header has empty values for the missing columns.
-        const std::size_t end = j < value_ends_.size() ? value_ends_[j] : start;
-        values.emplace_back(kept_.data() + start, end - start);
-        start = end;
-    }
+    visitor.finish();
     return visitor.too_large() ? Record::too_large : Record::kept;
 }
 

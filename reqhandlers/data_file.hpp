@@ -71,9 +71,9 @@ public:
     // Reads the next record and keeps the values of columns (header indexes,
     // ascending) in values, which point into this object until the next
     // call. A line shorter than the header has empty values for the missing
-    // columns. No more than room + 1 bytes are kept: a record whose values
-    // exceed room can't fit an answer that has room bytes left, and is only
-    // reported too_large (values then hold that much of it).
+    // columns. No more than room + 1 bytes of values are kept: a record
+    // whose values exceed room can't fit an answer that has room bytes left,
+    // and is only reported too_large (values then hold that much of it).
     Record next_record(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values);
 
     // The lines themselves, for visitors of their own (see LineScanner).
@@ -83,7 +83,7 @@ public:
 
 private:
     LineScanner scanner_;
-    std::string kept_;  // the selected values of the last record, one after another
+    std::string copied_;  // the selected values of the last record, when it ran across pieces
     std::vector<std::size_t> value_ends_;
 };
 

@@ -110,6 +110,10 @@ public:
         if (next_ == selected_.size()) return data_file::Want::nothing_more;
         return selected_[next_].column == column ? data_file::Want::value : data_file::Want::skip;
     }
+    void value(std::string_view bytes) {
+        print_text(bytes);
+        end_item();
+    }
     void piece(std::string_view bytes) { print_text(bytes); }
     bool enough() const noexcept { return false; }  // every byte is printed
     void value_end() { end_item(); }

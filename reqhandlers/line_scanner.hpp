@@ -13,7 +13,9 @@
 // file of 2 GB that is all hole costs next to no reading.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -22,6 +24,26 @@
 #include "common/unique_fd.hpp"
 
 namespace dcu::data_file {
+
+// The first tab of line, or npos. Values are a few bytes long: eight bytes at
+// a time rather than a call to memchr per value. (x - 1) & ~x flags every
+// zero byte of x and may flag bytes above one, never below: the lowest flag
+// is a tab for sure.
+inline std::size_t find_tab(std::string_view line) noexcept {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    std::size_t at = 0;
+    for (; at + 8 <= line.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, line.data() + at, sizeof word);
+        const std::uint64_t tabs = word ^ (kOnes * '\t');
+        const std::uint64_t found = (tabs - kOnes) & ~tabs & kHighs;
+        if (found != 0) return at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
+    }
+    for (; at < line.size(); ++at)
+        if (line[at] == '\t') return at;
+    return std::string_view::npos;
+}
 
 // What a visitor of a line wants of the value that starts at a column.
 enum class Want {
@@ -45,14 +67,18 @@ public:
     void read_text(std::string text, std::size_t piece_size = kPieceSize);
 
     // Scans the next line and tells the visitor of it:
-    //   Want want(std::size_t column)   as each value starts (columns count from 0)
+    //   Want want(std::size_t column)    as each value starts (columns count from 0)
+    //   void value(std::string_view)     a wanted value of a line that lies whole in
+    //                                    what was read (most lines): the value at
+    //                                    once, valid until the next scan_line
+    // or, for a line that runs across pieces:
     //   void piece(std::string_view)     the bytes of a wanted value, in order, in
-    //                                    one or more pieces (none for an empty value),
-    //                                    never any byte of the line end
+    //                                    one or more pieces (none for an empty value)
     //   void value_end()                 after the last piece of a wanted value
     //   bool enough() const              whether it wants no more bytes of the
     //                                    current value (they may be left unread)
-    // False when no line is left, or when reading failed (see error()).
+    // A value never holds a byte of the line end. False when no line is
+    // left, or when reading failed (see error()).
     template <typename Visitor>
     bool scan_line(Visitor &visitor);
 
@@ -72,6 +98,11 @@ private:
     // The first tab or line end in [from, to), or null.
     static const char *find_separator(const char *from, const char *to) noexcept;
 
+    template <typename Visitor>
+    static void scan_whole_line(std::string_view line, Visitor &visitor);
+    template <typename Visitor>
+    bool scan_line_in_pieces(Visitor &visitor);
+
     UniqueFd fd_;
     std::string text_;
     bool from_text_ = false;
@@ -86,6 +117,31 @@ private:
 template <typename Visitor>
 bool LineScanner::scan_line(Visitor &visitor) {
     if (at_ == end_ && !refill()) return false;
+    if (const void *found = std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_))) {
+        const auto *line_end = static_cast<const char *>(found);
+        std::string_view line(at_, static_cast<std::size_t>(line_end - at_));
+        at_ = line_end + 1;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        scan_whole_line(line, visitor);
+        return true;
+    }
+    return scan_line_in_pieces(visitor);
+}
+
+template <typename Visitor>
+void LineScanner::scan_whole_line(std::string_view line, Visitor &visitor) {
+    for (std::size_t column = 0;; ++column) {
+        const Want want = visitor.want(column);
+        if (want == Want::nothing_more) return;
+        const std::size_t tab = find_tab(line);
+        if (want == Want::value) visitor.value(line.substr(0, tab));
+        if (tab == std::string_view::npos) return;
+        line.remove_prefix(tab + 1);
+    }
+}
+
+template <typename Visitor>
+bool LineScanner::scan_line_in_pieces(Visitor &visitor) {
     std::size_t column = 0;
     Want want = visitor.want(column);
     // A "\r" that ended a piece: whether it is the line end shows only in the next piece.

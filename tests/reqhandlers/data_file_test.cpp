@@ -32,6 +32,7 @@ public:
         line_.emplace_back();
         return Want::value;
     }
+    void value(std::string_view bytes) { line_.back() = bytes; }
     void piece(std::string_view bytes) { line_.back().append(bytes); }
     bool enough() const { return false; }
     void value_end() {}
