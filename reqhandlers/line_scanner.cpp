@@ -9,6 +9,8 @@
 
 namespace dcu::data_file {
 
+static_assert(sizeof(off_t) == 8, "files beyond 2 GB need a 64-bit off_t (_FILE_OFFSET_BITS=64)");
+
 namespace {
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
@@ -69,8 +71,8 @@ bool LineScanner::skip_hole() {
         to = ::lseek(fd_.get(), 0, SEEK_END);
         if (to < 0) return false;
     }
-    if (static_cast<std::size_t>(to) <= next_offset_) return false;
-    next_offset_ = static_cast<std::size_t>(to);
+    if (static_cast<std::uint64_t>(to) <= next_offset_) return false;
+    next_offset_ = static_cast<std::uint64_t>(to);
     return true;
 }
 
@@ -79,8 +81,9 @@ bool LineScanner::refill(bool skip) {
     if (skip) skip_hole();
     std::size_t got = 0;
     if (from_text_) {
-        got = std::min(piece_size_, text_.size() - std::min(next_offset_, text_.size()));
-        std::memcpy(buffer_.get(), text_.data() + next_offset_, got);
+        const std::size_t at = static_cast<std::size_t>(std::min<std::uint64_t>(next_offset_, text_.size()));
+        got = std::min(piece_size_, text_.size() - at);
+        std::memcpy(buffer_.get(), text_.data() + at, got);
     } else {
         ssize_t n;
         // pread: the scanner keeps its own place in the file, so that coming
@@ -102,7 +105,7 @@ bool LineScanner::refill(bool skip) {
 }
 
 std::size_t LineScanner::count_lines() {
-    const std::size_t here = next_offset_ - static_cast<std::size_t>(end_ - at_);
+    const std::uint64_t here = next_offset_ - static_cast<std::uint64_t>(end_ - at_);
     std::size_t lines = 0;
     bool open_line = false;  // bytes after the last line end: one line more
     do {

@@ -110,7 +110,9 @@ private:
     std::unique_ptr<char[]> buffer_;
     const char *at_ = nullptr;   // the next byte to scan
     const char *end_ = nullptr;  // the end of what the buffer holds
-    std::size_t next_offset_ = 0;  // where the next piece is read from
+    // Where the next piece is read from: 64 bits also on the 32-bit board,
+    // whose files may be larger than its address space.
+    std::uint64_t next_offset_ = 0;
     int error_ = 0;
 };
 
