@@ -161,6 +161,14 @@ TEST_F(FileKinds, InPlaceOfASelectionFile) {
         EXPECT_NE(err.find("can't open to read original file - " + unit(kBillSelection).string() + "\n"),
                   std::string::npos)
             << err;
+        // The host's own copy of a selection file (fill_user_obis_det)
+        // appends nothing: the session's only answer is the next request's.
+        const auto copied = session("selection /srv/www/htdocs/user_bill_obis_det.json BillParams\nbilling 2 SN01\n");
+        EXPECT_EQ(answers_in(copied.out), std::vector<std::string>{billing_answer(2, true)}) << copied.err;
+        EXPECT_NE(copied.err.find("can't open to read original file - " + unit(kBillSelection).string() +
+                                  "\ncan't read original file - " + unit(kBillSelection).string() + "\n"),
+                  std::string::npos)
+            << copied.err;
         fs::remove_all(unit(kBillSelection));
     }
 }
