@@ -1,125 +1,146 @@
 #include "reqhandlers/data_file.hpp"
 
-#include <bit>
-#include <cstdint>
-#include <cstring>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-
+#include <algorithm>
 #include <cerrno>
 
 #include "common/paths.hpp"
-#include "common/unique_fd.hpp"
+#include "reqhandlers/data_tree.hpp"
 
 namespace dcu::data_file {
 
 std::string meter_directory_name(int meter_number) { return "meter_id_" + std::to_string(meter_number); }
 
 std::string meter_directory_path(int meter_number) {
-    return paths::on_unit(paths::kDataRoot) + "/" + meter_directory_name(meter_number);
+    return data_tree::named_path(meter_directory_name(meter_number));
 }
 
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (end == std::string_view::npos) {
-            text = {};
-        } else {
-            text.remove_prefix(end + 1);
-            if (line.ends_with('\r')) line.remove_suffix(1);
-        }
-        lines.push_back(line);
-    }
-    return lines;
-}
+namespace {
 
-void split_values(std::string_view line, std::vector<std::string_view> &out, std::size_t at_most) {
-    out.clear();
-    if (at_most == 0) return;
-    // Values are a few bytes long: look for tabs eight bytes at a time rather
-    // than calling memchr once per value.
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-    const char *const begin = line.data();
-    const std::size_t size = line.size();
-    std::size_t start = 0, at = 0;
-    while (at + 8 <= size) {
-        std::uint64_t block;
-        std::memcpy(&block, begin + at, 8);
-        const std::uint64_t tabs = block ^ (kOnes * '\t');
-        std::uint64_t found = (tabs - kOnes) & ~tabs & kHighs;
-        if (found == 0) {
-            at += 8;
-            continue;
-        }
-        // The lowest flagged byte is a tab for sure (higher flags may be false).
-        const std::size_t tab = at + static_cast<std::size_t>(std::countr_zero(found)) / 8;
-        out.emplace_back(begin + start, tab - start);
-        if (out.size() == at_most) return;
-        start = at = tab + 1;
-    }
-    for (; at < size; ++at) {
-        if (begin[at] != '\t') continue;
-        out.emplace_back(begin + start, at - start);
-        if (out.size() == at_most) return;
-        start = at + 1;
-    }
-    out.emplace_back(begin + start, size - start);
-}
+// Selects the header's columns as they stream by. A name longer than the
+// longest obis can't match: of it only that much is kept, and then dropped.
+class HeaderVisitor {
+public:
+    explicit HeaderVisitor(std::span<const selection::Entry> entries) : matcher_(entries) {}
 
-bool DataFile::read(const std::string &path) {
-    assign({});
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return false;
-    // Read to the end, whatever the size said: the file may grow meanwhile.
-    struct stat info {};
-    std::size_t room = 4096;
-    if (::fstat(fd.get(), &info) == 0 && info.st_size > 0) room = static_cast<std::size_t>(info.st_size) + 1;
-    auto buffer = std::make_unique_for_overwrite<char[]>(room);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == room) {
-            auto bigger = std::make_unique_for_overwrite<char[]>(room * 2);
-            std::memcpy(bigger.get(), buffer.get(), used);
-            buffer = std::move(bigger);
-            room *= 2;
-        }
-        const ssize_t got = ::read(fd.get(), buffer.get() + used, room - used);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            const int error = errno;  // closing must not change why the read failed
-            fd.reset();
-            errno = error;
-            return false;
-        }
-        used += static_cast<std::size_t>(got);
+    Want want(std::size_t column) {
+        columns_ = column + 1;
+        name_.clear();
+        return Want::value;
     }
-    bytes_ = std::move(buffer);
-    size_ = used;
-    index();
+    void value(std::string_view name) { select(name); }
+    void piece(std::string_view bytes) {
+        const std::size_t room = matcher_.longest() + 1 - name_.size();
+        name_.append(bytes.substr(0, room));
+    }
+    bool enough() const noexcept { return name_.size() > matcher_.longest(); }
+    void value_end() { select(name_); }
+
+    std::size_t columns() const noexcept { return columns_; }
+    std::vector<columns::SelectedColumn> take_selected() { return std::move(selected_); }
+
+private:
+    void select(std::string_view name) {
+        if (selected_.size() == columns::kMostSelected) return;
+        if (const auto entry = matcher_.entry_for(name)) selected_.push_back({columns_ - 1, *entry});
+    }
+
+    columns::Matcher matcher_;
+    std::string name_;  // at most one byte more than the longest obis
+    std::size_t columns_ = 0;
+    std::vector<columns::SelectedColumn> selected_;
+};
+
+// Keeps the values of the wanted columns of one record, no more than a
+// limit of bytes: the values of a line that lies whole in the scanner's
+// piece are only pointed at, those of a longer line copied.
+class RecordVisitor {
+public:
+    RecordVisitor(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values,
+                  std::string &copied, std::vector<std::size_t> &ends)
+        : columns_(columns), limit_(room < copied.max_size() ? room + 1 : room), values_(values), copied_(copied),
+          ends_(ends) {
+        values_.clear();
+        copied_.clear();
+        ends_.clear();
+    }
+
+    Want want(std::size_t column) const {
+        if (next_ == columns_.size()) return Want::nothing_more;
+        return columns_[next_] == column ? Want::value : Want::skip;
+    }
+    void value(std::string_view bytes) {
+        values_.push_back(bytes.substr(0, take(bytes.size())));
+        ++next_;
+    }
+    void piece(std::string_view bytes) { copied_.append(bytes.substr(0, take(bytes.size()))); }
+    bool enough() const noexcept { return kept_ == limit_; }
+    void value_end() {
+        ends_.push_back(copied_.size());
+        ++next_;
+    }
+
+    // Once the line is scanned: the values, empty ones for columns the line
+    // is too short to hold.
+    void finish() {
+        std::size_t start = 0;
+        for (const std::size_t end : ends_) {
+            values_.emplace_back(copied_.data() + start, end - start);
+            start = end;
+        }
+        values_.resize(columns_.size());
+    }
+    bool too_large() const noexcept { return too_large_ || kept_ == limit_; }
+
+private:
+    // How many of size bytes may still be kept.
+    std::size_t take(std::size_t size) noexcept {
+        const std::size_t allowed = std::min(size, limit_ - kept_);
+        too_large_ = too_large_ || allowed < size;
+        kept_ += allowed;
+        return allowed;
+    }
+
+    std::span<const std::size_t> columns_;
+    std::size_t limit_;
+    std::vector<std::string_view> &values_;
+    std::string &copied_;
+    std::vector<std::size_t> &ends_;
+    std::size_t next_ = 0;
+    std::size_t kept_ = 0;
+    bool too_large_ = false;
+};
+
+}  // namespace
+
+bool DataFile::open(std::string_view tree_path) {
+    UniqueFd fd = data_tree::open_file(tree_path);
+    if (!fd) {
+        const int error = errno;  // resetting the scanner must not change why
+        scanner_.read_text({});
+        errno = error;
+        return false;
+    }
+    scanner_.read_from(std::move(fd));
     return true;
 }
 
-void DataFile::assign(std::string text) {
-    bytes_ = std::make_unique_for_overwrite<char[]>(text.size() + 1);
-    std::memcpy(bytes_.get(), text.data(), text.size());
-    size_ = text.size();
-    index();
+void DataFile::assign(std::string text, std::size_t piece_size) { scanner_.read_text(std::move(text), piece_size); }
+
+Header DataFile::read_header(std::span<const selection::Entry> entries) {
+    HeaderVisitor visitor(entries);
+    Header header;
+    header.present = scanner_.scan_line(visitor);
+    header.columns = visitor.columns();
+    header.selected = visitor.take_selected();
+    return header;
 }
 
-void DataFile::index() {
-    lines_ = split_lines(std::string_view(bytes_.get(), size_));
-    columns_.clear();
-    if (!lines_.empty()) split_values(lines_.front(), columns_);
-}
-
-std::span<const std::string_view> DataFile::records() const noexcept {
-    if (lines_.empty()) return {};
-    return std::span<const std::string_view>(lines_).subspan(1);
+DataFile::Record DataFile::next_record(std::span<const std::size_t> columns, std::size_t room,
+                                       std::vector<std::string_view> &values) {
+    RecordVisitor visitor(columns, room, values, copied_, value_ends_);
+    if (!scanner_.scan_line(visitor)) return Record::none;
+    visitor.finish();
+    return visitor.too_large() ? Record::too_large : Record::kept;
 }
 
 }  // namespace dcu::data_file

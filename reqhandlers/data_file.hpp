@@ -8,67 +8,83 @@
 // of column names (the OBIS codes of the parameters), then one record per
 // line with the values in header order.
 //
-// A file is read whole, once per answer, so that every count and every
-// record of an answer come from the same bytes even while the meter-reading
-// process appends to it. Lines and values are kept whole, whatever their
-// length, and lose their line end ("\n" or "\r\n") so that the last column
-// is selectable like any other.
+// A file is opened once per answer and read in bounded pieces, so that an
+// answer costs memory by what it holds, never by what the file holds: the
+// header is matched against the selection as it streams by (only the
+// selected columns' places are kept), and a record keeps only its selected
+// values, no more of them than the answer could still hold. Reading stops
+// where the answer is full. Lines and values lose their line end ("\n" or
+// "\r\n"), so that the last column is selectable like any other.
 #pragma once
 
-#include <memory>
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "reqhandlers/column_selection.hpp"
+#include "reqhandlers/line_scanner.hpp"
+#include "reqhandlers/selection.hpp"
 
 namespace dcu::data_file {
 
 // "meter_id_<number>", the name of a meter's directory.
 std::string meter_directory_name(int meter_number);
 
-// The path of a meter's directory as this process opens it.
+// The path of a meter's directory as this process names it.
 std::string meter_directory_path(int meter_number);
 
-// Splits text into lines without their line ends. A last line without a
-// line end is still a line; text that ends with "\n" has no empty line after
-// it; an empty line inside the text is a line.
-std::vector<std::string_view> split_lines(std::string_view text);
+// The header line, reduced to what an answer uses.
+struct Header {
+    bool present = false;     // false for an empty file
+    std::size_t columns = 0;  // every column of the header line
+    std::vector<columns::SelectedColumn> selected;
+};
 
-// Splits one line at every tab into out (cleared first). An empty line is
-// one empty value. With at_most, only the first at_most values are wanted:
-// the rest of the line is left unsplit.
-void split_values(std::string_view line, std::vector<std::string_view> &out,
-                  std::size_t at_most = static_cast<std::size_t>(-1));
-
-// One data file, read once. The views it hands out point into its own copy
-// of the bytes, so it is neither copied nor moved.
+// One data file, read once, front to back.
 class DataFile {
 public:
     DataFile() = default;
     DataFile(const DataFile &) = delete;
     DataFile &operator=(const DataFile &) = delete;
 
-    // Reads the whole file at path. False, with errno telling why, when it
-    // can't be opened or read; the file then holds nothing.
-    bool read(const std::string &path);
-    // Takes text as the file's content.
-    void assign(std::string text);
+    // Opens tree_path (relative to the data root) as data_tree::open_file
+    // does. False, with errno telling why, when it can't be opened; the file
+    // then holds nothing.
+    bool open(std::string_view tree_path);
+    // Takes text as the file's content, read piece_size bytes at a time.
+    void assign(std::string text, std::size_t piece_size = LineScanner::kPieceSize);
 
-    // The header's column names, in header order; none for an empty file.
-    const std::vector<std::string_view> &columns() const noexcept { return columns_; }
-    // Every line after the header, in file order.
-    std::span<const std::string_view> records() const noexcept;
-    // Every line, the header included.
-    std::size_t line_count() const noexcept { return lines_.size(); }
+    // Reads the header line and selects its columns for the entries.
+    Header read_header(std::span<const selection::Entry> entries);
+
+    // The records from here to the end (lines after the header), counted
+    // without keeping any; reading then goes on from here.
+    std::size_t count_records() { return scanner_.count_lines(); }
+
+    enum class Record {
+        kept,       // values hold the record's selected values
+        too_large,  // its selected values alone are more than the room given
+        none,       // no record is left
+    };
+    // Reads the next record and keeps the values of columns (header indexes,
+    // ascending) in values, which point into this object until the next
+    // call. A line shorter than the header has empty values for the missing
+    // columns. No more than room + 1 bytes of values are kept: a record
+    // whose values exceed room can't fit an answer that has room bytes left,
+    // and is only reported too_large (values then hold that much of it).
+    Record next_record(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values);
+
+    // The lines themselves, for visitors of their own (see LineScanner).
+    LineScanner &scanner() noexcept { return scanner_; }
+    // errno of a read that failed midway (0: none).
+    int read_error() const noexcept { return scanner_.error(); }
 
 private:
-    void index();
-
-    // The file's bytes, allocated without being cleared first: they are read over at once.
-    std::unique_ptr<char[]> bytes_;
-    std::size_t size_ = 0;
-    std::vector<std::string_view> lines_;
-    std::vector<std::string_view> columns_;
+    LineScanner scanner_;
+    std::string copied_;  // the selected values of the last record, when it ran across pieces
+    std::vector<std::size_t> value_ends_;
 };
 
 }  // namespace dcu::data_file

@@ -9,8 +9,9 @@
 
 namespace dcu::dir_walker {
 
-std::optional<std::vector<std::string>> entry_names(const std::string &path) {
-    UniqueDir dir(::opendir(path.c_str()));
+namespace {
+
+std::optional<std::vector<std::string>> names_of(UniqueDir dir) {
     if (!dir) return std::nullopt;
     std::vector<std::string> names;
     for (;;) {
@@ -28,6 +29,25 @@ std::optional<std::vector<std::string>> entry_names(const std::string &path) {
         return std::nullopt;
     }
     return names;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> entry_names(const std::string &path) {
+    return names_of(UniqueDir(::opendir(path.c_str())));
+}
+
+std::optional<std::vector<std::string>> entry_names(UniqueFd directory) {
+    if (!directory) return std::nullopt;
+    UniqueDir dir(::fdopendir(directory.get()));
+    if (!dir) {
+        const int error = errno;  // closing must not change why it could not be read
+        directory.reset();
+        errno = error;
+        return std::nullopt;
+    }
+    directory.release();  // the stream closes it now
+    return names_of(std::move(dir));
 }
 
 }  // namespace dcu::dir_walker

@@ -5,14 +5,15 @@
 //
 // The file is addressed by the directory and file names of the request
 // alone; the serial number is only echoed. Names that would leave the data
-// tree (empty, absolute, or with a ".." component) are refused.
+// tree (empty, absolute, or with a ".." component) are refused, and so is a
+// path that a symbolic link leads out of the tree.
 #include <cstdio>
 
 #include "common/paths.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
-#include "reqhandlers/column_selection.hpp"
 #include "reqhandlers/data_file.hpp"
+#include "reqhandlers/data_tree.hpp"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/ondemand_rel.hpp"
 #include "reqhandlers/profile_answer.hpp"
@@ -52,21 +53,27 @@ struct ContentRequest {
     profile::ContentEcho echo;
 };
 
+void print_refusal(const ContentRequest &request) {
+    std::printf("Refused data file path : %.*s/%.*s\n", static_cast<int>(request.echo.dir_name.size()),
+                request.echo.dir_name.data(), static_cast<int>(request.echo.file_name.size()),
+                request.echo.file_name.data());
+}
+
 int answer_content(const ContentKind &kind, const ContentRequest &request) {
     const profile::BodyShape shape{request.ser_num, &request.echo, kFileDataKey};
     return entry::guarded(
         [&] {
-            if (!stays_inside(request.echo.dir_name) || !stays_inside(request.echo.file_name)) {
-                std::printf("Refused data file path : %.*s/%.*s\n", static_cast<int>(request.echo.dir_name.size()),
-                            request.echo.dir_name.data(), static_cast<int>(request.echo.file_name.size()),
-                            request.echo.file_name.data());
+            const auto refuse = [&] {
+                print_refusal(request);
                 profile::send_without_data(kind.type, request.seq_num, shape);
                 return 0;
-            }
-            const std::string data_path = paths::on_unit(paths::kDataRoot) + "/" + std::string(request.echo.dir_name) +
-                                          "/" + std::string(request.echo.file_name);
+            };
+            if (!stays_inside(request.echo.dir_name) || !stays_inside(request.echo.file_name)) return refuse();
+            const std::string tree_path = std::string(request.echo.dir_name) + "/" + std::string(request.echo.file_name);
+            // Names that stay inside may still lead out through a link.
+            if (data_tree::resolve(tree_path).place == data_tree::Place::outside) return refuse();
             send_file_content_det(request.seq_num, request.ser_num, paths::on_unit(kind.selection_path), kind.section,
-                                  data_path, request.echo, kind.type);
+                                  tree_path, request.echo, kind.type);
             return 0;
         },
         [&] {
@@ -80,18 +87,19 @@ std::string_view text_of(const char *text) { return text != nullptr ? text : "";
 }  // namespace
 
 void send_file_content_det(int seq_num, std::string_view ser_num, const std::string &selection_path,
-                           std::string_view section, const std::string &data_path, const profile::ContentEcho &echo,
-                           std::string_view type) {
+                           std::string_view section, std::string_view data_tree_path,
+                           const profile::ContentEcho &echo, std::string_view type) {
     const selection::Selection selection = selection::load(selection_path, section, selection::messages::kFileContent);
-    std::printf("Opening Data file : %s\n", data_path.c_str());
+    std::printf("Opening Data file : %s\n", data_tree::named_path(data_tree_path).c_str());
     data_file::DataFile file;
-    const bool read = file.read(data_path);
-    std::printf("total number of line in  org file : %d\n", static_cast<int>(file.records().size()));
-    const auto selected = columns::select(file.columns(), selection.entries);
+    const bool opened = file.open(data_tree_path);
+    const data_file::Header header = file.read_header(selection.entries);
+    // The count comes before the records: one pass that only counts line ends.
+    std::printf("total number of line in  org file : %d\n", static_cast<int>(file.count_records()));
 
     answer::Answer answer(type, seq_num);
-    if (selection.failed() || !read) answer.fail();
-    profile::write_body(answer.body(), {ser_num, &echo, kFileDataKey}, {file.records(), selected, selection.entries});
+    profile::write_body(answer.body(), {ser_num, &echo, kFileDataKey}, {&file, header.selected, selection.entries});
+    if (selection.failed() || !opened || file.read_error() != 0) answer.fail();
     answer.send();
 }
 

@@ -22,6 +22,7 @@
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/data_file.hpp"
+#include "reqhandlers/data_tree.hpp"
 #include "reqhandlers/dir_walker.hpp"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
@@ -30,9 +31,9 @@ namespace dcu::listings {
 
 namespace {
 
+// A meter's directory, named like the answer's DIR_NAME, opened only inside the data tree.
 struct MeterDirectory {
-    std::string path;
-    std::string name;  // what the answer carries as DIR_NAME
+    std::string name;
 };
 
 struct FileKind {
@@ -90,7 +91,8 @@ int send_file_list_det(int seq_num, const FileKind &kind, const std::optional<Me
         send_file_list(kind.type, seq_num, "", answer::layout::kEntryLine, {}, true);
         return 0;
     }
-    const auto entries = dir_walker::entry_names(directory->path);
+    // A directory that a link leads out of the data tree can't be opened either.
+    const auto entries = dir_walker::entry_names(data_tree::open_directory(directory->name));
     if (!entries) {
         print_opendir_failure(errno);
         send_file_list(kind.type, seq_num, directory->name, answer::layout::kEntryLine, {}, true);
@@ -108,8 +110,7 @@ int list_files(int seq_num, const char *ser_num, const FileKind &kind) {
         [&] {
             std::optional<MeterDirectory> directory;
             if (const auto meter = meters::resolve(ser_num))
-                directory = MeterDirectory{data_file::meter_directory_path(meter->number()),
-                                           data_file::meter_directory_name(meter->number())};
+                directory = MeterDirectory{data_file::meter_directory_name(meter->number())};
             send_file_list_det(seq_num, kind, directory);
             return 0;
         },

@@ -12,7 +12,6 @@
 #include "common/paths.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
-#include "reqhandlers/column_selection.hpp"
 #include "reqhandlers/data_file.hpp"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
@@ -45,7 +44,7 @@ int answer_profile(int seq_num, const char *ser_num_or_null, const Profile &prof
                 profile::send_without_data(profile.type, seq_num, shape);
                 return 0;
             }
-            const std::string data_path = data_file::meter_directory_path(meter->number()) + "/" + file_name;
+            const std::string data_path = data_file::meter_directory_name(meter->number()) + "/" + file_name;
             return send_od_det(seq_num, ser_num, paths::on_unit(paths::kEventSelection), profile.section, data_path,
                                profile.type, profile.data_key);
         },
@@ -58,15 +57,15 @@ int answer_profile(int seq_num, const char *ser_num_or_null, const Profile &prof
 }  // namespace
 
 int send_od_det(int seq_num, std::string_view ser_num, const std::string &selection_path, std::string_view section,
-                const std::string &data_path, std::string_view type, std::string_view data_key) {
+                std::string_view data_tree_path, std::string_view type, std::string_view data_key) {
     const selection::Selection selection = selection::load(selection_path, section, selection::messages::kProfile);
     data_file::DataFile file;
-    const bool read = file.read(data_path);
-    const auto selected = columns::select(file.columns(), selection.entries);
+    const bool opened = file.open(data_tree_path);
+    const data_file::Header header = file.read_header(selection.entries);
 
     answer::Answer answer(type, seq_num);
-    if (selection.failed() || !read) answer.fail();
-    profile::write_body(answer.body(), {ser_num, nullptr, data_key}, {file.records(), selected, selection.entries});
+    profile::write_body(answer.body(), {ser_num, nullptr, data_key}, {&file, header.selected, selection.entries});
+    if (selection.failed() || !opened || file.read_error() != 0) answer.fail();
     answer.send();
     return 0;
 }

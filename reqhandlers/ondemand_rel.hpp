@@ -11,15 +11,16 @@ namespace dcu::profiles {
 // Loads the section of the selection file, reads the data file once and
 // sends the answer of the given TYPE, with the records under data_key.
 // CMD_STATUS is "FAILURE" when the selection file or the data file could not
-// be read whole, or when not every record fitted. Paths as the process opens
-// them. Returns 0.
+// be read whole, or when not every record fitted. The selection file's path
+// as the process opens it; the data file's relative to the data root (it is
+// opened only inside the data tree). Returns 0.
 int send_od_det(int seq_num, std::string_view ser_num, const std::string &selection_path, std::string_view section,
-                const std::string &data_path, std::string_view type, std::string_view data_key);
+                std::string_view data_tree_path, std::string_view type, std::string_view data_key);
 
 // The same answer for a named data file, with DIR_NAME, FILE_NAME and
 // VIEW_TYPE echoed and the records under "FILE_DATA"; sends it.
 void send_file_content_det(int seq_num, std::string_view ser_num, const std::string &selection_path,
-                           std::string_view section, const std::string &data_path, const profile::ContentEcho &echo,
-                           std::string_view type);
+                           std::string_view section, std::string_view data_tree_path,
+                           const profile::ContentEcho &echo, std::string_view type);
 
 }  // namespace dcu::profiles

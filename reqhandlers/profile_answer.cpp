@@ -1,12 +1,11 @@
 #include "reqhandlers/profile_answer.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <vector>
 
+#include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
-#include "reqhandlers/data_file.hpp"
 
 namespace dcu::profile {
 
@@ -36,29 +35,31 @@ void echo_names(std::span<const columns::SelectedColumn> named, std::span<const 
     }
 }
 
+// The most bytes of values a record may keep: no answer holds more than
+// json_text, less what the answer holds already.
+std::size_t room_for_values(const answer::TextBuilder &body) noexcept {
+    return sizeof json_text > body.size() ? sizeof json_text - body.size() : 0;
+}
+
 // Writes every record that fits whole; returns how many were written.
-std::size_t write_records(answer::TextBuilder &body, std::span<const std::string_view> records,
+std::size_t write_records(answer::TextBuilder &body, data_file::DataFile &file,
                           std::span<const columns::SelectedColumn> columns) {
     std::vector<ValueKey> key_texts;
     std::vector<std::string_view> keys;
-    std::size_t needed_values = 0;  // the line is split no further than its last chosen column
+    std::vector<std::size_t> wanted;  // header order, so ascending
     key_texts.reserve(columns.size());
     for (std::size_t j = 0; j < columns.size(); ++j) {
         key_texts.emplace_back(j);
-        needed_values = std::max(needed_values, columns[j].column + 1);
+        wanted.push_back(columns[j].column);
     }
     for (const auto &key : key_texts) keys.push_back(key.view());
 
-    std::vector<std::string_view> values, chosen(columns.size());
+    std::vector<std::string_view> values;
     std::size_t listed = 0;
-    for (const std::string_view record : records) {
-        data_file::split_values(record, values, needed_values);
-        for (std::size_t j = 0; j < columns.size(); ++j) {
-            const std::size_t column = columns[j].column;
-            // A line shorter than the header has empty values for the missing columns.
-            chosen[j] = column < values.size() ? values[column] : std::string_view{};
-        }
-        if (!body.object_element(answer::layout::kInlineObject, keys, chosen)) break;
+    // A record reported too large keeps more bytes than the answer has room
+    // for, so the builder refuses it like any record that does not fit.
+    while (file.next_record(wanted, room_for_values(body), values) != data_file::DataFile::Record::none) {
+        if (!body.object_element(answer::layout::kInlineObject, keys, values)) break;
         ++listed;
     }
     return listed;
@@ -95,7 +96,7 @@ void write_body(answer::TextBuilder &body, const BodyShape &shape, const Profile
 
     std::size_t listed = 0;
     if (body.open_member(shape.data_key, answer::layout::kRowList)) {
-        listed = write_records(body, data.records, named_columns);
+        if (data.file != nullptr) listed = write_records(body, *data.file, named_columns);
         body.close();
     }
     // The later slot first: filling one moves the text after it.
@@ -106,7 +107,7 @@ void write_body(answer::TextBuilder &body, const BodyShape &shape, const Profile
 int send_without_data(std::string_view type, int seq_num, const BodyShape &shape) {
     answer::Answer answer(type, seq_num);
     answer.fail();
-    write_body(answer.body(), shape, {});
+    write_body(answer.body(), shape, {nullptr, {}, {}});
     return answer.send();
 }
 

@@ -18,13 +18,14 @@
 //
 // Vj carries the parameter named by the j-th name of PARAM_LIST. Both counts
 // are written from what was listed: a record that does not fit is left out
-// whole, and so is every one after it.
+// whole, and so is every one after it; the file is read no further.
 #pragma once
 
 #include <span>
 #include <string_view>
 
 #include "reqhandlers/column_selection.hpp"
+#include "reqhandlers/data_file.hpp"
 #include "reqhandlers/selection.hpp"
 #include "reqhandlers/text_builder.hpp"
 
@@ -45,7 +46,7 @@ struct BodyShape {
 
 // What the answer lists; empty when nothing was read.
 struct ProfileData {
-    std::span<const std::string_view> records;
+    data_file::DataFile *file;  // its records are read from where it stands (null: none)
     std::span<const columns::SelectedColumn> selected;
     std::span<const selection::Entry> entries;
 };

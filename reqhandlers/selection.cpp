@@ -1,8 +1,8 @@
 #include "reqhandlers/selection.hpp"
 
 #include <cjson/cJSON.h>
-#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "common/unique_fd.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/json_escape.hpp"
+#include "reqhandlers/regular_file.hpp"
 
 namespace dcu::selection {
 
@@ -31,11 +32,14 @@ const char *text_of(const cJSON *node, const char *key) {
     return cJSON_IsString(member) ? member->valuestring : nullptr;
 }
 
-// Reads up to size bytes; false when fewer arrived (what did arrive is kept).
+// Reads up to size bytes; false when fewer arrived (what did arrive is
+// kept), and when there is no file to read from.
 bool read_exactly(int fd, std::string &content, std::size_t size) {
+    content.clear();
+    if (fd < 0) return false;
     content.assign(size, '\0');
     std::size_t got = 0;
-    while (fd >= 0 && got < size) {
+    while (got < size) {
         ssize_t n = ::read(fd, content.data() + got, size - got);
         if (n <= 0) break;
         got += static_cast<std::size_t>(n);
@@ -60,7 +64,9 @@ Selection load(const std::string &path, std::string_view section_name, const Mes
     const auto size = static_cast<std::size_t>(info.st_size);
     if (messages.size_line) std::printf(">>File Size : %ld\n", static_cast<long>(info.st_size));
 
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Only a regular file is read, and opening never waits: a FIFO in its
+    // place is refused at once, like a file that can't be opened.
+    UniqueFd fd = regular_file::open(path);
     if (!fd) {
         std::printf("can't open to read original file - %s\n", path.c_str());
         selection.file_failed = true;
@@ -141,7 +147,7 @@ void append_selection_file(const char *file_path, const char *section) {
         // No file: an empty section of the same shape.
         addition = "\"" + dcu::answer::escaped(section) + "\":\n{\n\"NumParams\":\"0\",\n\"ObisCodeList\":\n[\n]\n}\n";
     } else {
-        dcu::UniqueFd fd(::open(file_path, O_RDONLY | O_CLOEXEC));
+        dcu::UniqueFd fd = dcu::regular_file::open(file_path);
         if (!fd) std::printf("can't open to read original file - %s\n", file_path);
         // The text ends at the file's first NUL: beyond one byte more than
         // the room, what the file holds can't change whether it fits.

@@ -2,9 +2,11 @@
 // and profile body writer, at the full size of json_text and at small
 // capacities chosen from the input.
 //
-// Input: two bytes choosing the small capacity, one byte of flags, then the
-// selection up to the first NUL (entries one per line, "obis<TAB>assign"),
-// then the data file's bytes (NULs included).
+// Input: two bytes choosing the small capacity, one byte of flags (the echo
+// members; whether the file is read in tiny pieces, so that values and line
+// ends fall across them), then the selection up to the first NUL (entries
+// one per line, "obis<TAB>assign"), then the data file's bytes (NULs
+// included).
 //
 // The oracle is an independent, naive rendering of the same answer: lines,
 // tabs, column choice and JSON escaping written again here the plain way.
@@ -109,10 +111,10 @@ std::vector<std::string_view> split_at(std::string_view text, char separator) {
 }
 
 struct Reference {
+    std::size_t columns = 0;                  // of the header line
     std::vector<std::string> names;           // display names of the selected columns
     std::vector<std::size_t> chosen;          // their places in the header
     std::vector<std::string_view> records;    // the lines after the header
-
 };
 
 Reference naive_reading(std::string_view file, const std::vector<dcu::selection::Entry> &entries) {
@@ -131,7 +133,10 @@ Reference naive_reading(std::string_view file, const std::vector<dcu::selection:
     Reference reference;
     if (lines.empty()) return reference;
     const auto header = split_at(lines[0], '\t');
-    for (std::size_t column = 0; column < header.size(); ++column) {
+    reference.columns = header.size();
+    // No answer could name more columns than kMostSelected: no more are selected.
+    for (std::size_t column = 0; column < header.size() && reference.chosen.size() < dcu::columns::kMostSelected;
+         ++column) {
         for (const auto &entry : entries) {
             if (!entry.obis.empty() && entry.obis == header[column]) {
                 reference.chosen.push_back(column);
@@ -245,14 +250,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
     }
 
-    dcu::data_file::DataFile file;
-    file.assign(std::string(file_text));
-    const auto selected = dcu::columns::select(file.columns(), entries);
-    const dcu::profile::ProfileData profile_data{file.records(), selected, entries};
-    const dcu::profile::BodyShape shape{kSerNum, with_echo ? &kEcho : nullptr, kDataKey};
+    // Each answer reads the file afresh, as a handler does.
+    const std::size_t piece = (data[2] & 2) != 0 ? 1 + selector % 13 : dcu::data_file::LineScanner::kPieceSize;
+    const auto read_header = [&](dcu::data_file::DataFile &file) {
+        file.assign(std::string(file_text), piece);
+        return file.read_header(entries);
+    };
     const Reference reference = naive_reading(file_text, entries);
-    if (reference.names.size() != selected.size() || reference.records.size() != file.records().size())
-        fail("reader or selector disagrees with the naive reading");
+    {
+        dcu::data_file::DataFile file;
+        const auto header = read_header(file);
+        if (header.columns != reference.columns || header.present != !file_text.empty() ||
+            header.selected.size() != reference.chosen.size() || file.count_records() != reference.records.size())
+            fail("reader or selector disagrees with the naive reading");
+        for (std::size_t j = 0; j < header.selected.size(); ++j)
+            if (header.selected[j].column != reference.chosen[j]) fail("selector chose another column");
+    }
+    const dcu::profile::BodyShape shape{kSerNum, with_echo ? &kEcho : nullptr, kDataKey};
 
     std::FILE *saved_stdout = silence_stdout();
 
@@ -260,8 +274,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto &sent = dcu::fuzz::sent_answers();
     sent.clear();
     {
+        dcu::data_file::DataFile file;
+        const auto header = read_header(file);
         dcu::answer::Answer answer("OD_BILLING", -7);
-        dcu::profile::write_body(answer.body(), shape, profile_data);
+        dcu::profile::write_body(answer.body(), shape, {&file, header.selected, entries});
         answer.send();
     }
     if (sent.size() != 1) fail("not one answer sent");
@@ -279,7 +295,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // every name and record.
     const std::string skeleton = "{\n\"DATA\":\n{\n" + naive_body(reference, with_echo, 0, 0) + "\n}\n}\n";
     const std::size_t room_for_counts = 2 * dcu::answer::kCountMemberRoom;
-    const SmallAnswer small = write_small(skeleton.size() + 1 + room_for_counts + selector, shape, profile_data);
+    dcu::data_file::DataFile small_file;
+    const auto small_header = read_header(small_file);
+    const SmallAnswer small = write_small(skeleton.size() + 1 + room_for_counts + selector, shape,
+                                          {&small_file, small_header.selected, entries});
     const Listed in_small = listed_in(small.text);
     if (in_small.names > in_full.names || in_small.records > reference.records.size()) fail("small listed too much");
     if (small.text != "{\n\"DATA\":\n{\n" + naive_body(reference, with_echo, in_small.names, in_small.records) + "\n}\n}\n")
@@ -288,7 +307,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (small.overflowed == small_complete) fail("overflow not reported, or reported for a whole answer", small.text);
 
     // Tiny builders: even the members may not fit; the text stays well-formed.
-    const SmallAnswer tiny = write_small(8 + selector % (skeleton.size() + room_for_counts), shape, profile_data);
+    dcu::data_file::DataFile tiny_file;
+    const auto tiny_header = read_header(tiny_file);
+    const SmallAnswer tiny = write_small(8 + selector % (skeleton.size() + room_for_counts), shape,
+                                         {&tiny_file, tiny_header.selected, entries});
     if (const std::string error = dcu::test::strict_json_error(tiny.text); !error.empty()) fail(error.c_str(), tiny.text);
     if (!tiny.overflowed && tiny.text != "{\n\"DATA\":\n{\n" + naive_body(reference, with_echo, reference.names.size(),
                                                                          reference.records.size()) + "\n}\n}\n")

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "dcu/reqhandlers.h"
-#include "reqhandlers/column_selection.hpp"
 #include "reqhandlers/data_file.hpp"
 #include "reqhandlers/profile_answer.hpp"
 #include "tests/support/answer_checks.hpp"
@@ -30,14 +29,15 @@ TEST(AnswerLimits, EveryCapacityKeepsEveryMemberOfAProfileBody) {
         header += (i ? "\t" : "") + entries.back().obis;
         record += (i ? "\t" : "") + std::to_string(i);
     }
-    dcu::data_file::DataFile file;
-    file.assign(header + "\n" + record + "\n" + record + "\n");
-    const auto selected = dcu::columns::select(file.columns(), entries);
+    const std::string content = header + "\n" + record + "\n" + record + "\n";
     const dcu::profile::BodyShape shape{"SN01", nullptr, "BILL_DATA"};
-    const dcu::profile::ProfileData data{file.records(), selected, entries};
 
     for (std::size_t capacity = 300; capacity < 900; ++capacity) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
+        dcu::data_file::DataFile file;
+        file.assign(content);
+        const auto selected = file.read_header(entries).selected;
+        const dcu::profile::ProfileData data{&file, selected, entries};
         auto buffer = std::make_unique<char[]>(capacity);
         dcu::answer::TextBuilder text({buffer.get(), capacity});
         text.member("TYPE", "OD_BILLING");

@@ -166,6 +166,57 @@ TEST_F(FileContent, NamesThatLeaveTheDataTreeAreRefused) {
     }
 }
 
+// A link is followed as the unit reads it (an absolute target from the
+// unit's root): one that leads out of the data tree is refused like "..",
+// before anything is opened; one that stays inside reads its target.
+TEST_F(FileContent, LinksAreFollowedOnlyWithinTheDataTree) {
+    namespace fs = std::filesystem;
+    const fs::path data = root() / kDataRoot;
+    unit_file(kBillSelection, section("BillParams", {{"code-1", "Name 1"}}));
+    unit_file(std::string(kDataRoot) + "/meter_id_3/billing", kBillingFile);
+    unit_file("/etc/passwd", "code-1\nroot:x:0:0\n");
+    unit_file("/usr/tev/data/billing", "code-1\nabove the tree\n");
+    fs::create_directories(data / "meter_id_1");
+    fs::create_symlink("/etc", data / "meter_id_1/etclink");
+    fs::create_symlink("../../../../../etc", data / "meter_id_1/etc_relative");
+    fs::create_symlink("../../billing", data / "meter_id_1/above");
+    fs::create_symlink("/usr/tev/data/DlmsData/meter_id_3", data / "meter_id_1/absolute_in");
+    fs::create_symlink("../meter_id_3/billing", data / "meter_id_1/relative_in");
+    struct Case {
+        const char *name;
+        const char *dir_name;
+        const char *file_name;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"absolute link out", "meter_id_1/etclink", "passwd", true},
+        {"relative link out", "meter_id_1/etc_relative", "passwd", true},
+        {"file link out", "meter_id_1", "above", true},
+        {"absolute link in", "meter_id_1/absolute_in", "billing", false},
+        {"relative link in", "meter_id_1", "relative_in", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [text, out] = run(send_bill_file_content, "SN01", c.dir_name, c.file_name, "V");
+        const std::string echo = "\"MET_SERNUM\":\"SN01\",\n\"NUM_PARAM\":\"" + std::string(c.refused ? "0" : "1") +
+                                 "\",\n\"DIR_NAME\":\"" + c.dir_name + "\",\n\"FILE_NAME\":\"" + c.file_name +
+                                 "\",\n\"VIEW_TYPE\":\"V\",\n";
+        if (c.refused) {
+            EXPECT_EQ(text, answer_head("GET_BILL_FILE_CONTENT", 9, "FAILURE") + echo + "\"NUM_ENTRIES\":\"0\",\n" +
+                                lists_tail("", "FILE_DATA", ""));
+            EXPECT_EQ(out, std::string("Refused data file path : ") + c.dir_name + "/" + c.file_name +
+                               "\nSending Json text Len : " + std::to_string(text.size()) + "\n");
+        } else {
+            EXPECT_EQ(text, answer_head("GET_BILL_FILE_CONTENT", 9, "SUCCESS") + echo + "\"NUM_ENTRIES\":\"2\",\n" +
+                                lists_tail("\"Name 1\"\n", "FILE_DATA", "{\"V0\":\"a1\"},\n{\"V0\":\"b1\"}\n"));
+            EXPECT_NE(out.find("Opening Data file : " + data_path(std::string(c.dir_name) + "/" + c.file_name) + "\n"),
+                      std::string::npos)
+                << out;
+        }
+        EXPECT_STRICT_JSON(text);
+    }
+}
+
 TEST_F(FileContent, NamesWithDotsOrSubdirectoriesStayInside) {
     unit_file(kBillSelection, section("BillParams", {{"c", "C"}}));
     unit_file(std::string(kDataRoot) + "/meter_id_3/od/f..1", "c\nv\n");

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -41,6 +43,15 @@ void make_pipe(UniqueFd &read_end, UniqueFd &write_end) {
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options) {
     std::vector<std::string> command = exec_prefix();
+    std::string peak_report;
+    if (options.measure_peak_rss && command.empty()) {
+        std::string report = (std::filesystem::temp_directory_path() / "dcu-peak-XXXXXX").string();
+        const int fd = ::mkstemp(report.data());
+        if (fd < 0) throw std::runtime_error("mkstemp failed");
+        ::close(fd);
+        peak_report = report;
+        command = {DCU_PEAK_RSS_PATH, peak_report};
+    }
     command.insert(command.end(), argv.begin(), argv.end());
 
     std::vector<std::string> env_strings;
@@ -128,11 +139,16 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         }
     }
     int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    result.max_rss_kb = usage.ru_maxrss;
+    ::waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+    if (!peak_report.empty()) {
+        if (std::FILE *report = std::fopen(peak_report.c_str(), "r")) {
+            if (std::fscanf(report, "%ld", &result.peak_rss_kb) != 1) result.peak_rss_kb = 0;
+            std::fclose(report);
+        }
+        std::remove(peak_report.c_str());
+    }
     return result;
 }
 

@@ -20,7 +20,7 @@ struct RunResult {
     std::string out;
     std::string err;
     int exit_code = -1;  // exit status, or 128 + signal number
-    long max_rss_kb = 0;  // the child's peak resident size (wait4's ru_maxrss)
+    long peak_rss_kb = 0;  // with measure_peak_rss: the program's own peak resident size (VmHWM), in kB
 };
 
 struct RunOptions {
@@ -37,6 +37,10 @@ struct RunOptions {
     // RLIMIT_FSIZE of the child, in bytes: a write past it fails as on a
     // full disk (the program sees SIGXFSZ, or EFBIG when it ignores that).
     std::optional<std::uint64_t> max_file_size;
+    // Runs the program under a small process that reports its peak resident
+    // size (a child's ru_maxrss would count the test's own size). Not with
+    // DCU_TEST_EXEC_PREFIX: the figure would be the checker's or emulator's.
+    bool measure_peak_rss = false;
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
