@@ -1,6 +1,7 @@
 // Selection files: the messages of each handler family and the resulting
 // table, and fill_user_obis_det.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -109,6 +110,19 @@ TEST_F(SelectionLoad, FaultyFiles) {
         EXPECT_EQ(selection.file_failed, c.file_failed);
         EXPECT_EQ(selection.refused, c.refused);
     }
+}
+
+// A file that can't be opened, though stat gave its size (0 for a FIFO), is
+// never read: both the open's and the read's messages come, as for any size.
+TEST_F(SelectionLoad, AFileThatCannotBeOpenedIsNotReadAsEmpty) {
+    std::filesystem::create_directories((root() / kUnitPath).parent_path());
+    ASSERT_EQ(::mkfifo((root() / kUnitPath).c_str(), 0600), 0);
+    std::string out;
+    auto selection = load("EventParams", sel::messages::kEventDetail, &out);
+    EXPECT_TRUE(selection.file_failed);
+    EXPECT_EQ(out, ">>File Size : 0\ncan't open to read original file - " + path() + "\ncan't read original file - " +
+                       path() + "\nStrlen : 0\nEventParams(): failed to get NumParams\n"
+                                "total NUM_PARAM from User json File : 0\n");
 }
 
 TEST_F(SelectionLoad, UnreadableFileStillWalksEveryStep) {
