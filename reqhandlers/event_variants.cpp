@@ -100,8 +100,8 @@ int answer_detailed(int seq_num, const char *ser_num, uint8_t event_type) {
 }
 
 // Prints one line of the dump as it streams by: the selected columns'
-// values, each but the line's last followed by a comma (also for columns
-// the line is too short to hold).
+// values, each but the last selected column's followed by a comma. A column
+// the line is too short to hold prints nothing at all.
 class DumpLine {
 public:
     explicit DumpLine(std::span<const columns::SelectedColumn> selected) : selected_(selected) {}
@@ -117,11 +117,8 @@ public:
     void piece(std::string_view bytes) { print_text(bytes); }
     bool enough() const noexcept { return false; }  // every byte is printed
     void value_end() { end_item(); }
-    // After the line: the items it did not reach.
-    void finish() {
-        while (next_ < selected_.size()) end_item();
-        next_ = 0;
-    }
+    // After the line: the columns it did not reach print nothing.
+    void finish() { next_ = 0; }
 
 private:
     void end_item() {

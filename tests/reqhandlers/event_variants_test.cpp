@@ -154,6 +154,25 @@ TEST_F(EventVariants, DumpPrintsTheSelectedColumnsAndSendsNothing) {
     }
 }
 
+// A line with fewer values than the header prints an item for each
+// selected column it has, and nothing for those it lacks; the items printed
+// keep their own commas (every item but the last selected column's).
+TEST_F(EventVariants, DumpOfShortLinesPrintsOnlyTheColumnsTheyHave) {
+    const std::string selection =
+        event_selection({{"code-1", "Name 1"}, {"code-3", "Name 3"}, {"code-4", "Name 4"}});
+    unit_file(kEventFile, "code-1\tcode-2\tcode-3\tcode-4\n"
+                          "a1\ta2\ta3\ta4\n"  // every value: unchanged
+                          "b1\n"                 // code-3 and code-4 missing
+                          "c1\tc2\tc3\n"         // code-4 missing: c3 is not the last column's, keeps its comma
+                          "\n");                 // an empty line has code-1's value, empty
+    const auto [text, out] = run([] { return send_od_event_det1(5, "EV7", 3); });
+    EXPECT_EQ(out, opening_lines(selection.size(), 3) +
+                       "Total params avaible : 4, in event type 3 file\nTotal Line avaible : 5, in event type 3 file\n"
+                       "code-1\tcode-1\ncode-3\tcode-3\ncode-4\tcode-4\n"
+                       "Name 1,Name 3,Name 4a1,a3,a4b1,c1,c3,,");
+    EXPECT_TRUE(dcu::test::host().sent.empty());
+}
+
 TEST_F(EventVariants, DumpWithoutEventFileOrMeter) {
     const std::string selection = event_selection(kTwoOfFour);
     struct Case {
