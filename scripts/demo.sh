@@ -223,6 +223,61 @@ echo "-- dcuhost's log (the library's progress lines left out): no password in i
 grep '^L\|^dcuhost' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed "s|$work|\$work|g; s/^/   /"
 grep -q mqtt-secret "$work/mqtt-host.log" && { echo "the log holds the password" >&2; exit 1; }
 
+# --- Faults around the host ---------------------------------------------------
+
+echo
+echo "== faults around the host: a store that restarts or hangs, hostile files and requests"
+"$bin/host/dcuhost" --mqtt --config "$work/dcuhost.conf" 2>"$work/faults-host.log" &
+mqtt_host=$!
+for _ in $(seq 1 200); do
+  grep -q 'Subscribed to' "$work/faults-host.log" && break
+  sleep 0.05
+done
+# ask_status LABEL REQUEST: the answer's TYPE and CMD_STATUS lines, and how long it took.
+ask_status() {
+  local start end
+  start=$(date +%s%N)
+  mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$2"     >"$work/fault-answer.json"
+  end=$(date +%s%N)
+  printf '   %-44s %s %s (%d ms)\n' "$1" "$(grep -o '"TYPE":"[^"]*"' "$work/fault-answer.json")" \
+    "$(grep -o '"CMD_STATUS":"[^"]*"' "$work/fault-answer.json")" $(((end - start) / 1000000))
+}
+commn='{"TYPE":"GET_COMMN_STATUS_MESSAGE","SEQ_NUM":"31"}'
+mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
+  >"$work/before-restart.json"
+echo "-- the store restarts (with its keys) while dcuhost waits for requests"
+redis-cli -p "$DCU_STORE_PORT" save >/dev/null
+dcu_stop_store
+dcu_start_store "$work/store" "$DCU_STORE_PORT"
+mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
+  >"$work/after-restart.json"
+cmp -s "$work/before-restart.json" "$work/after-restart.json" &&
+  echo "   the first answer after the restart is byte for byte the one before it"
+grep -h '^dcuhost: the store' "$work/faults-host.log" | sed 's/^/   /'
+echo "-- the store hangs (SIGSTOP): each request costs at most the 2 s command time-out"
+kill -STOP "$DCU_STORE_PID"
+ask_status "while the store hangs:" "$commn"
+kill -CONT "$DCU_STORE_PID"
+ask_status "once it answers again:" "$commn"
+echo "-- files that are not what they seem, in the data tree"
+data="$DCU_ROOT/usr/tev/data/DlmsData/meter_id_1"
+mkfifo "$data/a-fifo"
+ln -s /etc "$data/etclink"
+content() { echo '{"TYPE":"GET_BILL_FILE_CONTENT","SEQ_NUM":"'"$1"'","MET_SERNUM":"'"$first_serial"'","DIR_NAME":"'"$2"'","FILE_NAME":"'"$3"'","VIEW_TYPE":"V1"}'; }
+ask_status "a FIFO as the data file:" "$(content 33 meter_id_1 a-fifo)"
+ask_status "a link out of the tree (etclink -> /etc):" "$(content 34 meter_id_1/etclink passwd)"
+rm -f "$data/a-fifo" "$data/etclink"
+echo "-- requests that would cut a value short or grow without bound"
+mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
+  -m "$(content 35 'meter_id_1\u0000/../../../../etc' passwd)" | grep REASON | sed 's/^/   /'
+head -c 60000 /dev/zero | tr '\0' T >"$work/big-type"
+mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
+  -m "{\"TYPE\":\"$(cat "$work/big-type")\",\"SEQ_NUM\":36}" >"$work/big-answer.json"
+echo "   a TYPE of 60,000 bytes: a failure answer of $(wc -c <"$work/big-answer.json") bytes, $(grep -o '"REASON":"[^"]*"' "$work/big-answer.json")"
+kill "$mqtt_host"
+wait "$mqtt_host" || true
+mqtt_host=
+
 # --- Field tools --------------------------------------------------------------
 
 echo

@@ -12,11 +12,13 @@ dcu_free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
 }
 
-# dcu_start_store DIR: starts a private redis-server (own port, DIR for its
-# files, no persistence); sets DCU_STORE_PORT and DCU_STORE_PID.
+# dcu_start_store DIR [PORT]: starts a private redis-server (a free port, or
+# PORT; DIR for its files, no persistence but for an explicit SAVE, whose
+# dump a start in the same DIR reads back); sets DCU_STORE_PORT and
+# DCU_STORE_PID.
 dcu_start_store() {
   local dir=$1
-  DCU_STORE_PORT=$(dcu_free_port)
+  DCU_STORE_PORT=${2:-$(dcu_free_port)}
   redis-server --bind 127.0.0.1 --port "$DCU_STORE_PORT" --save "" --appendonly no \
     --dir "$dir" --logfile "$dir/redis.log" --daemonize no &
   DCU_STORE_PID=$!
