@@ -10,6 +10,7 @@ packages=(
   mosquitto mosquitto-clients
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat valgrind python3
+  python3-jsonschema python3-yaml
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   # Blanks or line breaks between the names.
