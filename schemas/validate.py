@@ -46,10 +46,11 @@ class Members(dict):
 
     def __init__(self, pairs):
         super().__init__()
-        self.repeated = {}  # name -> the first value
+        self.repeated = {}  # name -> (how often it came, its first value)
         for name, value in pairs:
-            if name in self and name not in self.repeated:
-                self.repeated[name] = self[name]
+            if name in self:
+                count, first = self.repeated.get(name, (1, self[name]))
+                self.repeated[name] = (count + 1, first)
             self[name] = value
 
 
@@ -59,7 +60,11 @@ def refuse_constant(name):
 
 def read_messages(path):
     """The JSON texts of a file, one after another, separated by blanks."""
-    text = pathlib.Path(path).read_bytes().decode("utf-8")
+    try:
+        text = pathlib.Path(path).read_bytes().decode("utf-8")
+    except UnicodeDecodeError as error:
+        yield None, "not UTF-8: %s" % error
+        return
     decoder = json.JSONDecoder(object_pairs_hook=Members, parse_constant=refuse_constant)
     position = 0
     while True:
@@ -70,7 +75,7 @@ def read_messages(path):
         try:
             value, position = decoder.raw_decode(text, position)
         except ValueError as error:
-            yield None, "not JSON at byte %d: %s" % (position, error)
+            yield None, "not JSON at character %d: %s" % (position, error)
             return
         yield value, None
 
@@ -110,11 +115,11 @@ def repeated_names(value, answer, where="", problems=None):
     """Names held twice in an object of value, as problems."""
     problems = [] if problems is None else problems
     if isinstance(value, Members):
-        for name, first in value.repeated.items():
-            modem_status = (answer is not None and where == "/DATA" and name == "Status"
+        for name, (count, first) in value.repeated.items():
+            modem_status = (answer is not None and where == "/DATA" and name == "Status" and count == 2
                             and answer.get("TYPE") == MODEM_TYPE and first == answer.get("SEQ_NUM"))
             if not modem_status:
-                problems.append("%s: the member %s twice" % (where or "/", name))
+                problems.append("%s: the member %s %d times" % (where or "/", name, count))
         for name, member in value.items():
             repeated_names(member, answer, "%s/%s" % (where, name), problems)
     elif isinstance(value, list):
