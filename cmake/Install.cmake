@@ -74,4 +74,7 @@ target_link_libraries(dcu_example_host PRIVATE reqhandlers)
 target_compile_options(dcu_example_host PRIVATE -std=c99 -pedantic-errors -Wall -Wextra
                        $<$<BOOL:${DCU_WERROR}>:-Werror>)
 
+# Copyright file, changelog and manual pages of every package; the contract.
+include(${CMAKE_CURRENT_LIST_DIR}/PackageDocs.cmake)
+
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)

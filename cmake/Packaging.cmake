@@ -22,7 +22,7 @@ endif()
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "DCU maintainers <dcu@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "DCU maintainers <dcu-team@example.org>")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dcuhost links the library of this build, which belongs to no installed
@@ -36,6 +36,10 @@ if(CMAKE_CROSSCOMPILING)
   # Otherwise dpkg would name the build host's architecture.
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
 endif()
+
+# The library's package activates the ldconfig trigger instead of calling
+# ldconfig from scripts of CPack's making (packaging/ldconfig-trigger.cmake).
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/ldconfig-trigger.cmake)
 
 set(DCU_PACKAGE_VERSION_EXACT "(= ${CPACK_PACKAGE_VERSION})")
 

@@ -11,6 +11,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat valgrind python3 openssl libssl-dev
   ifupdown
+  python3-jsonschema python3-yaml
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   # Blanks or line breaks between the names.

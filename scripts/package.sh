@@ -7,7 +7,9 @@
 # among them); armhf packages the armhf preset's build, the one that
 # scripts/test-armhf.sh tests. The packages land in build/packages/<arch>/.
 # Each is checked: its architecture, every program and library in it built
-# for that architecture and stripped, and the set of packages complete.
+# for that architecture and stripped, and the set of packages complete; then
+# lintian and the manual pages (scripts/lint-packages.sh) and the contract's
+# AsyncAPI document (scripts/validate-contract.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +31,8 @@ check_unit() {
   command -v systemd-analyze >/dev/null || return 0
   unit_dir=$(mktemp -d /tmp/dcu-unit-check-XXXXXX)
   sed "s|^ExecStart=/|ExecStart=$root/|" "$root/usr/lib/systemd/system/$unit" >"$unit_dir/$unit"
-  messages=$(systemd-analyze verify "$unit_dir/$unit" 2>&1 || true)
+  # Its Documentation= page is looked for in the package.
+  messages=$(MANPATH="$root/usr/share/man" systemd-analyze verify "$unit_dir/$unit" 2>&1 || true)
   [ -z "$messages" ] || fail "$unit: $messages"
   if [ -n "$max_exposure" ]; then
     exposure=$(systemd-analyze security --offline=true "$unit_dir/$unit" 2>&1 |
@@ -115,5 +118,10 @@ for arch in "${arches[@]}"; do
   echo "== $arch: packages in build/packages/$arch"
   check_packages "$arch" "$elf_pattern" "${packages[@]}"
 done
+# As Debian checks packages (lintian, the manual pages), and the contract
+# that dcu-refhost carries (asyncapi validate).
+scripts/lint-packages.sh "${arches[@]}" || status=1
+scripts/validate-contract.sh || status=1
+
 [ "$status" -eq 0 ] && echo "== packages checked"
 exit "$status"

@@ -5,7 +5,8 @@
 #      CTest for both;
 #   2. cross-builds for the unit's board (armhf) and runs the tests under
 #      qemu-arm;
-#   3. builds the Debian packages for amd64 and armhf and checks them;
+#   3. builds the Debian packages for amd64 and armhf and checks them (with
+#      lintian and man -l), and validates the contract's AsyncAPI document;
 #   4. runs the suites again under valgrind memcheck (leaks, invalid access);
 #   5. runs each fuzz target for a short smoke time (DCU_FUZZ_SECONDS, 30);
 #      the committed seeds, crash inputs found earlier among them, run first.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 #include "reqhandlers/meter_lookup.hpp"
 #include "tests/support/strict_json.hpp"
@@ -27,8 +29,36 @@ extern "C" void dbg_log(int level, const char *format, ...) {
     dcu::test::host().log.push_back(std::to_string(level) + " " + line);
 }
 
+namespace {
+
+// With DCU_ANSWER_DUMP_DIR set (CTest sets it for the handler suites), every
+// answer sent is also written there, one file each, so that the contract
+// test checks the answers of every fixture against the answer schemas. The
+// directory holds this run's answers only.
+void dump_answer(const char *text) {
+    const char *dir = std::getenv("DCU_ANSWER_DUMP_DIR");
+    if (dir == nullptr || *dir == '\0') return;
+    static bool emptied = false;
+    static unsigned long count = 0;
+    if (!emptied) {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        emptied = true;
+    }
+    std::string name = "answer";
+    if (const auto *test = ::testing::UnitTest::GetInstance()->current_test_info())
+        name = std::string(test->test_suite_name()) + "." + test->name();
+    for (char &c : name)
+        if (c == '/') c = '_';
+    std::ofstream(std::filesystem::path(dir) / (name + "." + std::to_string(++count) + ".json"), std::ios::binary)
+        << text;
+}
+
+}  // namespace
+
 extern "C" int send_msg(const char *text) {
     dcu::test::host().sent.emplace_back(text);
+    dump_answer(text);
     return dcu::test::host().send_result;
 }
 
