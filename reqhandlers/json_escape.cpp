@@ -10,10 +10,8 @@ namespace {
 
 constexpr char kHex[] = "0123456789abcdef";
 
-// Length of the valid UTF-8 sequence starting at text[0], or 0 when the bytes
-// there are not one (overlong forms, surrogates and values past U+10FFFF
-// included).
-std::size_t utf8_sequence_length(const unsigned char *text, std::size_t available) noexcept {
+// utf8_sequence_length on the bytes at text, of which `available` are there.
+std::size_t sequence_length(const unsigned char *text, std::size_t available) noexcept {
     unsigned char lead = text[0];
     std::size_t length = 0;
     unsigned char min_second = 0x80, max_second = 0xBF;
@@ -86,7 +84,7 @@ std::size_t escaped_length(std::string_view value) noexcept {
         if (!needs_escape(c)) {
             ++i;
         } else if (c >= 0x80) {
-            std::size_t sequence = utf8_sequence_length(text + i, size - i);
+            std::size_t sequence = sequence_length(text + i, size - i);
             length += sequence ? 0 : 5;
             i += sequence ? sequence : 1;
         } else {
@@ -126,7 +124,7 @@ char *escape_into(char *out, std::string_view value) noexcept {
             c = text[++i];
         }
         if (c >= 0x80) {
-            if (std::size_t sequence = utf8_sequence_length(text + i, size - i)) {
+            if (std::size_t sequence = sequence_length(text + i, size - i)) {
                 for (std::size_t end = i + sequence; i < end; ++i) *out++ = static_cast<char>(text[i]);
                 continue;
             }
@@ -148,6 +146,11 @@ std::string escaped(std::string_view value) {
     std::string result(escaped_length(value), '\0');
     escape_into(result.data(), value);
     return result;
+}
+
+std::size_t utf8_sequence_length(std::string_view text) noexcept {
+    if (text.empty()) return 0;
+    return sequence_length(reinterpret_cast<const unsigned char *>(text.data()), text.size());
 }
 
 }  // namespace dcu::answer

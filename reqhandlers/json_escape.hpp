@@ -21,4 +21,9 @@ char *escape_into(char *out, std::string_view value) noexcept;
 
 std::string escaped(std::string_view value);
 
+// The length of the valid UTF-8 sequence at the start of text, or 0 when the
+// bytes there are not one (overlong forms, surrogates and values past
+// U+10FFFF included): such a byte is escaped on its own, as \u00XX.
+std::size_t utf8_sequence_length(std::string_view text) noexcept;
+
 }  // namespace dcu::answer
