@@ -56,15 +56,16 @@ Pass expected_rewrite(const std::string &file, const InterfaceSettings &settings
     std::size_t place = 0;
     for (const std::string &line : split_lines(file)) {
         std::istringstream words(line);
-        std::string first, second;
-        words >> first >> second;
+        std::string first, second, family;
+        words >> first >> second >> family;
         const bool comment = first.starts_with('#');
         const bool auto_line = first == "auto" || first.starts_with("allow-");
         const bool header = auto_line || first == "iface" || first == "mapping" || first == "source" ||
                             first == "source-directory" || first == "rename" || first == "no-auto-down" ||
                             first == "no-scripts";
         if (header) {
-            in_stanza = (auto_line || first == "iface") && second == settings.interface_name;
+            // An inet6 stanza of the interface keeps its own (IPv6) settings.
+            in_stanza = second == settings.interface_name && (auto_line || (first == "iface" && family != "inet6"));
             found = found || in_stanza;
         }
         if (!in_stanza) {
