@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "tools/serial/arguments.hpp"
+#include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
 
 #if !defined(DCU_TTYBLAST_STREAM)
@@ -50,6 +51,7 @@ int run(char **argv) {
     }
 
     SerialPort line({.type = family, .baud = speed, .announcePortAndSpeed = kStreamBuild});
+    const RestoreOnStop restore(line);
     if (line.initSerialIO(port) != SetUp::Ready) return kExitFailure;
     if constexpr (kStreamBuild) {
         line.sendTestTextForever();

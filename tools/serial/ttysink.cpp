@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "tools/serial/arguments.hpp"
+#include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
 
 namespace dcu::serial {
@@ -38,6 +39,7 @@ int run(char **argv) {
     }
 
     SerialPort line({.type = kTtyS, .baud = speed, .printFlagWords = true, .echoReceived = true});
+    const RestoreOnStop restore(line);
     if (line.initSerialIO(port) != SetUp::Ready) return kExitFailure;
     line.writeSerialPort(kGreeting);
     line.receiveForever();
