@@ -25,6 +25,12 @@ inline constexpr std::string_view kInstSelection = "/srv/www/htdocs/user_inst_ob
 inline constexpr std::string_view kInterfaces = "/etc/network/interfaces";
 inline constexpr std::string_view kInterfacesNew = "/etc/network/interfaces1";
 
+// Serial devices of the board, one family each; the port number follows the
+// prefix ("/dev/ttyS" and 0 make /dev/ttyS0).
+inline constexpr std::string_view kTtySPrefix = "/dev/ttyS";
+inline constexpr std::string_view kTtyUsbPrefix = "/dev/ttyUSB";
+inline constexpr std::string_view kTtyAcmPrefix = "/dev/ttyACM";
+
 inline constexpr std::string_view kStoreAddress = "127.0.0.1";
 inline constexpr std::uint16_t kStorePort = 6379;
 

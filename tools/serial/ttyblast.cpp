@@ -1,45 +1,37 @@
 // ttyblast TYPE port baud: the sending side of a serial link test.
 //
-// Built twice from this source. The probe build (DCU_SERIAL_BUILD_PROBE)
-// sends the single byte "a" and then prints whatever comes back, so with
-// ttysink echoing at the far end of the cable the "a" returns. The stream
-// build (DCU_SERIAL_BUILD_STREAM, installed as ttyblast-stream) sends the
-// test text over and over, paced only by the line. Both run until stopped
-// from outside.
-#include <array>
+// Built twice from this source. The probe build (ttyblast) sends the single
+// byte "a" and then prints whatever comes back, so with ttysink echoing at
+// the far end of the cable the "a" returns. The stream build
+// (ttyblast-stream, DCU_TTYBLAST_STREAM set to 1) sends the test text over
+// and over, paced only by the line. Both run until stopped from outside.
 #include <cstdio>
-#include <string_view>
 
 #include "tools/serial/arguments.hpp"
+#include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
+
+#if !defined(DCU_TTYBLAST_STREAM)
+#error "build with DCU_TTYBLAST_STREAM=0 (ttyblast) or DCU_TTYBLAST_STREAM=1 (ttyblast-stream)"
+#endif
 
 namespace dcu::serial {
 namespace {
+
+constexpr bool kStreamBuild = DCU_TTYBLAST_STREAM != 0;
 
 constexpr const char *kUsage =
     "Usage ttyblast TYPE ( 1 - ttyS ,2 - ttyUSB, 3 - ttyACM ) port 0/1/2/3...) baud (  7 - 1200/8 - 2400/9 - "
     "4800/10 - 9600/11 - 19200/12 - 38400/13 - 57600/14 - 115200  )";
 constexpr const char *kDefaultSpeed = "Invalid baud... setting to default 9600 ";
+// The two builds word a negative port differently.
+constexpr const char *kInvalidPort = kStreamBuild ? "Invalid port " : "Invalid port no.";
 
 // Usage errors, rejected arguments and a port that can't be set up.
 constexpr int kExitFailure = 1;
 
-bool isDeviceFamily(int family) { return family >= 1 && family <= 3; }
+bool isDeviceFamily(int family) { return family >= kTtyS && family <= kTtyAcm; }
 bool isSpeedIndex(int index) { return index >= 7 && index <= 14; }
-
-#if defined(DCU_SERIAL_BUILD_PROBE)
-
-[[noreturn]] void printWhatComesBack() {
-    std::array<char, 256> received{};
-    for (;;) {
-        waitForSerialInput();
-        received.fill('\0');
-        const int count = readSerialPort(received.data());
-        if (count <= 0) continue;
-        for (int at = 0; at < count; ++at) std::putchar(received[static_cast<std::size_t>(at)]);
-        std::fflush(stdout);
-    }
-}
 
 int run(char **argv) {
     const int family = argToInt(argv[1]);
@@ -50,54 +42,24 @@ int run(char **argv) {
         return kExitFailure;
     }
     if (port < 0) {
-        std::puts("Invalid port no.");
+        std::puts(kInvalidPort);
         return kExitFailure;
     }
     if (!isSpeedIndex(speed)) {
         std::puts(kDefaultSpeed);
         speed = kDefaultBaud;
     }
-    type = family;
-    baud = speed;
-    if (initSerialIO(port) != 0) return kExitFailure;
-    writeSerialPort("a", 1);
-    printWhatComesBack();
-}
 
-#else  // stream build
-
-// One cycle on the line is 73 bytes: carriage return, the 71-byte test text
-// one byte per write, carriage return. The blocking writes pace the sender.
-[[noreturn]] void sendTestTextForever() {
-    constexpr std::string_view text(testPattern, sizeof testPattern - 1);
-    for (;;) {
-        writeSerialPort("\r", 1);
-        for (std::size_t at = 0; at < text.size(); ++at) writeSerialPort(&text[at], 1);
-        writeSerialPort("\r", 1);
+    SerialPort line({.type = family, .baud = speed, .announcePortAndSpeed = kStreamBuild});
+    const RestoreOnStop restore(line);
+    if (line.initSerialIO(port) != SetUp::Ready) return kExitFailure;
+    if constexpr (kStreamBuild) {
+        line.sendTestTextForever();
+    } else {
+        line.writeSerialPort("a");
+        line.receiveForever();
     }
 }
-
-int run(char **argv) {
-    type = argToInt(argv[1]);
-    portNo = argToInt(argv[2]);
-    baud = argToInt(argv[3]);
-    if (!isDeviceFamily(type)) {
-        std::puts("Invalid type");
-        return kExitFailure;
-    }
-    if (portNo < 0) {
-        std::puts("Invalid port ");
-        return kExitFailure;
-    }
-    if (!isSpeedIndex(baud)) {
-        std::puts(kDefaultSpeed);
-        baud = kDefaultBaud;
-    }
-    if (initSerialIO(portNo) != 0) return kExitFailure;
-    sendTestTextForever();
-}
-
-#endif
 
 }  // namespace
 }  // namespace dcu::serial

@@ -4,10 +4,11 @@
 // every byte it receives and sends it straight back, so a probe build of
 // ttyblast at the other end of the cable gets its byte back. Runs until
 // stopped from outside.
-#include <array>
 #include <cstdio>
+#include <string_view>
 
 #include "tools/serial/arguments.hpp"
+#include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
 
 namespace dcu::serial {
@@ -17,25 +18,12 @@ constexpr const char *kUsage =
     "Usage ttysink port ( 0/1/2... ) baud (  7 - 1200/8 - 2400/9 - 4800/10 - 9600/11 - 19200/12 - 38400/13 - "
     "57600/14 - 115200/15 - 230400  )";
 constexpr const char *kDefaultSpeed = "Invalid baud... setting to default 9600 ";
-constexpr char kGreeting[] = "abcdefghijkl";
+constexpr std::string_view kGreeting = "abcdefghijkl";
 
 // Usage errors, rejected arguments and a port that can't be set up.
 constexpr int kExitFailure = 1;
 
 bool isSpeedIndex(int index) { return index >= 7 && index <= 15; }
-
-[[noreturn]] void echoForever() {
-    std::array<char, 256> received{};
-    for (;;) {
-        waitForSerialInput();
-        received.fill('\0');
-        const int count = readSerialPort(received.data());
-        if (count <= 0) continue;
-        for (int at = 0; at < count; ++at) std::putchar(received[static_cast<std::size_t>(at)]);
-        std::fflush(stdout);
-        writeSerialPort(received.data(), count);
-    }
-}
 
 int run(char **argv) {
     const int port = argToInt(argv[1]);
@@ -49,10 +37,12 @@ int run(char **argv) {
         std::puts("Invalid port");
         return kExitFailure;
     }
-    baud = speed;
-    if (initSerialIO(port) != 0) return kExitFailure;
-    writeSerialPort(kGreeting, sizeof kGreeting - 1);
-    echoForever();
+
+    SerialPort line({.type = kTtyS, .baud = speed, .printFlagWords = true, .echoReceived = true});
+    const RestoreOnStop restore(line);
+    if (line.initSerialIO(port) != SetUp::Ready) return kExitFailure;
+    line.writeSerialPort(kGreeting);
+    line.receiveForever();
 }
 
 }  // namespace

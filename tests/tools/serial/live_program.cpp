@@ -49,7 +49,8 @@ std::vector<std::string> environment_with(const std::map<std::string, std::strin
 
 }  // namespace
 
-LiveProgram::LiveProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env) {
+LiveProgram::LiveProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+                         const std::vector<int> &ignored_signals) {
     std::vector<std::string> command = exec_prefix();
     command.insert(command.end(), argv.begin(), argv.end());
     std::vector<std::string> env_strings = environment_with(env);
@@ -74,6 +75,14 @@ LiveProgram::LiveProgram(const std::vector<std::string> &argv, const std::map<st
         ::dup2(null_fd, STDIN_FILENO);
         ::dup2(out_write.get(), STDOUT_FILENO);
         ::dup2(err_write.get(), STDERR_FILENO);
+        sigset_t stop_signals;
+        sigemptyset(&stop_signals);
+        for (int stop_signal : {SIGINT, SIGTERM, SIGHUP}) {
+            ::signal(stop_signal, SIG_DFL);
+            sigaddset(&stop_signals, stop_signal);
+        }
+        ::sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
+        for (int ignored : ignored_signals) ::signal(ignored, SIG_IGN);
         ::execvpe(c_argv[0], c_argv.data(), c_env.data());
         ::_exit(127);
     }
@@ -113,11 +122,15 @@ bool LiveProgram::wait_for(std::string_view text, std::chrono::milliseconds limi
     return true;
 }
 
-int LiveProgram::stop() {
+void LiveProgram::send(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+}
+
+int LiveProgram::stop(int signal) {
     if (pid_ <= 0) return -1;
     int status = 0;
     const bool ended_early = ::waitpid(pid_, &status, WNOHANG) == pid_;
-    if (!ended_early) ::kill(pid_, SIGTERM);
+    if (!ended_early) ::kill(pid_, signal);
     const auto deadline = Clock::now() + kSerialDeadline;
     while (Clock::now() < deadline && pump(100)) {
     }

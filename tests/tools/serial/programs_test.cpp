@@ -7,9 +7,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/run_program.hpp"
@@ -279,6 +281,72 @@ TEST_F(LiveLine, StreamBuildSendsCyclesOf73Bytes) {
                                           "Initialising port {root}/dev/ttyS0\nEnd\n",
                                       DCU_TTYBLAST_STREAM, root()));
     EXPECT_EQ(stream.errors(), "");
+}
+
+// ---------------------------------------------------------------------------
+// Stopped from outside, a program puts back the line settings it found and
+// still ends by the signal.
+
+struct StopCase {
+    Program program;
+    std::vector<std::string> args;  // port 0 in every case
+};
+
+const StopCase kStopCases[] = {
+    {Program::Probe, {"1", "0", "10"}},
+    {Program::Stream, {"1", "0", "14"}},
+    {Program::Sink, {"0", "7"}},
+};
+
+const char *program_name(Program program) {
+    switch (program) {
+    case Program::Probe: return "probe";
+    case Program::Stream: return "stream";
+    case Program::Sink: return "sink";
+    }
+    return "";
+}
+
+class StopOnTheLine : public LiveLine, public ::testing::WithParamInterface<std::tuple<StopCase, int>> {};
+
+TEST_P(StopOnTheLine, PutsTheLineSettingsBackAndEndsByTheSignal) {
+    const auto &[run, signal] = GetParam();
+    PtyPair line(device(0), device(1));
+    const termios before = set_line_settings(device(0), cooked_settings());
+    std::vector<std::string> argv = {path_of(run.program)};
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+    LiveProgram program(argv, env());
+    ASSERT_TRUE(program.wait_for("End\n")) << program.output();
+    ASSERT_EQ(line_settings(device(0)).c_lflag, 0u) << "the port runs raw";
+
+    EXPECT_EQ(program.stop(signal), 128 + signal);
+    EXPECT_TRUE(same_line_settings(line_settings(device(0)), before));
+    EXPECT_EQ(program.errors(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(SerialPrograms, StopOnTheLine,
+                         ::testing::Combine(::testing::ValuesIn(kStopCases), ::testing::Values(SIGINT, SIGTERM, SIGHUP)),
+                         [](const auto &test) {
+                             return std::string(program_name(std::get<0>(test.param).program)) + "_" +
+                                    sigabbrev_np(std::get<1>(test.param));
+                         });
+
+TEST_F(LiveLine, SignalIgnoredAtTheStartStaysIgnored) {
+    PtyPair line(device(0), device(1));
+    const termios before = set_line_settings(device(0), cooked_settings());
+    UniqueFd far_end = open_line_end(device(1));
+    LiveProgram sink({DCU_TTYSINK, "0", "10"}, env(), {SIGHUP});  // as under nohup
+    ASSERT_TRUE(sink.wait_for("End\n")) << sink.output();
+    EXPECT_EQ(read_bytes(far_end.get(), 12), "abcdefghijkl");
+
+    sink.send(SIGHUP);
+    // Still echoing after the hangup signal: it was ignored.
+    ASSERT_EQ(::write(far_end.get(), "x", 1), 1);
+    EXPECT_EQ(read_bytes(far_end.get(), 1), "x");
+    EXPECT_EQ(line_settings(device(0)).c_lflag, 0u) << "the port still runs raw";
+
+    EXPECT_EQ(sink.stop(SIGTERM), 128 + SIGTERM);
+    EXPECT_TRUE(same_line_settings(line_settings(device(0)), before));
 }
 
 }  // namespace

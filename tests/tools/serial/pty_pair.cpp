@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -97,6 +98,36 @@ termios line_settings(const std::filesystem::path &device) {
     termios settings{};
     if (!fd || ::tcgetattr(fd.get(), &settings) != 0) throw std::runtime_error("cannot read " + device.string());
     return settings;
+}
+
+termios set_line_settings(const std::filesystem::path &device, const termios &settings) {
+    UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd || ::tcsetattr(fd.get(), TCSANOW, &settings) != 0) throw std::runtime_error("cannot set " + device.string());
+    termios kept{};
+    if (::tcgetattr(fd.get(), &kept) != 0) throw std::runtime_error("cannot read " + device.string());
+    return kept;
+}
+
+termios cooked_settings() {
+    termios settings{};
+    settings.c_iflag = BRKINT | ICRNL | IXON;
+    settings.c_oflag = OPOST | ONLCR;
+    settings.c_cflag = CS8 | CREAD | HUPCL;
+    settings.c_lflag = ICANON | ECHO | ECHOE | ISIG | IEXTEN;
+    settings.c_cc[VINTR] = 3;
+    settings.c_cc[VERASE] = 127;
+    settings.c_cc[VEOF] = 4;
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 5;
+    ::cfsetispeed(&settings, B38400);
+    ::cfsetospeed(&settings, B38400);
+    return settings;
+}
+
+bool same_line_settings(const termios &a, const termios &b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
+           std::equal(std::begin(a.c_cc), std::end(a.c_cc), std::begin(b.c_cc)) &&
+           ::cfgetispeed(&a) == ::cfgetispeed(&b) && ::cfgetospeed(&a) == ::cfgetospeed(&b);
 }
 
 int queued_bytes(int fd) {

@@ -40,6 +40,20 @@ UniqueFd open_line_end(const std::filesystem::path &device);
 // changing them.
 termios line_settings(const std::filesystem::path &device);
 
+// Gives a device these line settings, as another program (stty, a modem
+// daemon) would have left them before a tool opens it; returns them as the
+// driver kept them (a pseudo-terminal, for one, always keeps 8 data bits).
+termios set_line_settings(const std::filesystem::path &device, const termios &settings);
+
+// Line settings a serial tool never uses itself, to tell whether a tool put
+// back what it found: canonical input with echo and signals, output
+// processing, 38400 bit/s, VMIN 1, VTIME 5.
+termios cooked_settings();
+
+// Whether two sets of line settings are the same in every word, control
+// character and speed.
+bool same_line_settings(const termios &a, const termios &b);
+
 // Bytes waiting in the input queue of the terminal behind fd.
 int queued_bytes(int fd);
 
