@@ -617,7 +617,7 @@ TEST_P(MqttHost, UnitsRefusedTogetherWaitApartWithinTheirBounds) {
              (scratch / "password").string()})));
     std::set<double> first_waits;
     for (auto &unit : units) {
-        EXPECT_TRUE(unit->wait_for_err("Reconnecting to broker", 2, 30s)) << unit->err();
+        EXPECT_TRUE(unit->wait_for_err("Reconnecting to broker", 2, 60s)) << unit->err();
         EXPECT_EQ(unit->stop(SIGTERM), 0);
         const auto waits = logged_waits(unit->err());
         ASSERT_GE(waits.size(), 2u) << unit->err();
