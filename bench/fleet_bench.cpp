@@ -255,7 +255,8 @@ private:
     void wait_online(MqttClient &head);
     void rounds(MqttClient &head);
     void restart_broker();
-    void report_attempts();
+    // The attempts in the broker's log past log_offset, and the units' own.
+    void report_attempts(std::size_t log_offset);
     long report_memory();
     int summary();
 
@@ -384,7 +385,8 @@ void Fleet::wait_online(MqttClient &head) {
             unit.connection = static_cast<unsigned long>(connection);
         },
         [&] { return online == units_.size(); });
-    std::printf("%zu of %zu units ONLINE %.1f s after their start\n", online, units_.size(), seconds(Clock::now() - start));
+    std::printf("%zu of %zu units ONLINE %.1f s after their start\n", online, units_.size(),
+                seconds(Clock::now() - start));
     if (online != units_.size()) throw std::runtime_error("not every unit came online");
 }
 
@@ -481,8 +483,12 @@ void Fleet::restart_broker() {
                 back, units_.size(), static_cast<long long>(kRecoveryDeadline.count()), quantile(times, 1.0),
                 quantile(times, 0.5));
     for (const Unit &unit : units_)
-        if (!unit.back_after_s) std::printf("  not back: %s%s\n", unit.name.c_str(), unit.fresh_online ? " (ONLINE, no answer)" : "");
+        if (!unit.back_after_s)
+            std::printf("  not back: %s%s\n", unit.name.c_str(), unit.fresh_online ? " (ONLINE, no answer)" : "");
+    report_attempts(log_offset);
+}
 
+void Fleet::report_attempts(std::size_t log_offset) {
     // What the broker saw: its time-stamped log of new connections.
     const std::string log = dcu::test::read_file(broker_->log_path());
     std::map<long long, std::size_t> per_second;
@@ -493,15 +499,16 @@ void Fleet::restart_broker() {
         ++broker_attempts_;
         busiest_second_ = std::max(busiest_second_, ++per_second[attempt.second]);
     }
-    std::printf("connection attempts the broker saw from the units: %zu over %zu seconds, the busiest second %zu "
+    const double share = broker_attempts_ > 0 ? static_cast<double>(busiest_second_) /
+                                                    static_cast<double>(broker_attempts_)
+                                              : 0.0;
+    std::printf("connection attempts the broker saw from the units: %zu in %zu seconds, the busiest second %zu "
                 "(%.0f%% of them; a third is %.0f)\n",
-                broker_attempts_, per_second.size(), busiest_second_,
-                broker_attempts_ > 0 ? 100.0 * static_cast<double>(busiest_second_) / static_cast<double>(broker_attempts_)
-                                     : 0.0,
+                broker_attempts_, per_second.size(), busiest_second_, 100.0 * share,
                 static_cast<double>(broker_attempts_) / 3.0);
-    std::string busiest_seconds;
-    for (const auto &[second, count] : per_second) busiest_seconds += " " + std::to_string(count);
-    std::printf("  attempts per second, in order:%s\n", busiest_seconds.c_str());
+    std::string by_second;
+    for (const auto &[second, count] : per_second) by_second += " " + std::to_string(count);
+    std::printf("  attempts in each of those seconds, in order:%s\n", by_second.c_str());
 
     // And what the units tried, attempts the stopped broker refused included.
     std::size_t tried = 0, most = 0;
