@@ -67,6 +67,7 @@ std::optional<BrokerSettings> broker_settings(const BrokerOverrides &overrides, 
     settings.keepalive = overrides.keepalive;
     settings.mqtt_version = overrides.mqtt_version;
     settings.tls = overrides.tls;
+    settings.reconnect_jitter = overrides.reconnect_jitter;
 
     std::vector<std::string> missing;
     if (settings.host.empty()) missing.emplace_back("BrokerIp (--broker)");

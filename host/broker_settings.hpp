@@ -3,7 +3,7 @@
 // store's MQTT_INFO hash, where cfgload publishes them; options given to
 // dcuhost (or its settings file) take their place one by one. What
 // MQTT_INFO has no field for (TLS, the MQTT version, the keep-alive, the
-// status topic) comes from the options alone.
+// status topic, the reconnection jitter) comes from the options alone.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,7 @@ struct BrokerSettings {
     int keepalive = kDefaultKeepAlive;  // seconds
     int mqtt_version = kMqtt311;
     TlsOptions tls;             // TLS when tls.wanted()
+    bool reconnect_jitter = true;  // false: waits of exactly 1, 2, 4 ... 30 s (--no-jitter)
 };
 
 // What the options say; each given one replaces the store's value.
@@ -50,6 +51,7 @@ struct BrokerOverrides {
     int keepalive = kDefaultKeepAlive;
     int mqtt_version = kMqtt311;
     TlsOptions tls;
+    bool reconnect_jitter = true;
 };
 
 // "HOST:PORT" with a port from 1 to 65535.

@@ -412,6 +412,9 @@ std::optional<int> parse_options(int argc, char **argv, Options *options) {
             if (version != "3.1.1" && version != "5") return usage_error("--mqtt-version needs 3.1.1 or 5");
             options->broker.mqtt_version = *version == "5" ? dcu::host::kMqtt5 : dcu::host::kMqtt311;
             options->broker_options = true;
+        } else if (arg == "--no-jitter") {
+            options->broker.reconnect_jitter = false;
+            options->broker_options = true;
         } else if (arg == "--keepalive") {
             auto text = value();
             int seconds = 0;

@@ -1,6 +1,5 @@
 #include "host/mqtt_link.hpp"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -19,10 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
-using std::chrono::seconds;
 
-constexpr seconds kFirstDelay{1};
-constexpr seconds kMaxDelay{30};
 // How long one turn of the network loop may wait for traffic; a stop is
 // noticed after at most this long (a signal usually cuts it short).
 constexpr int kLoopTimeoutMs = 500;
@@ -72,7 +68,9 @@ MqttLink::MqttLink(BrokerSettings settings, TlsContext tls, RequestHandler on_re
       tls_(std::move(tls)),
       on_request_(std::move(on_request)),
       on_refusal_(std::move(on_refusal)),
-      serial_number_(std::move(serial_number)) {
+      serial_number_(std::move(serial_number)),
+      backoff_(settings_.reconnect_jitter ? ReconnectBackoff::Jitter::full : ReconnectBackoff::Jitter::none,
+               process_uniform_source()) {
     route_.topic = settings_.pub_topic;
     mosquitto_lib_init();
     // A clean session: requests sent while the unit is away are not kept
@@ -117,23 +115,26 @@ void MqttLink::run(const StopSignals &stop) {
     stop_ = &stop;
     const char *host = settings_.host.c_str();
     const unsigned port = settings_.port;
-    seconds delay{0};  // before the next attempt
-    while (!stop.requested()) {
-        if (delay.count() > 0) {
-            if (stop.wait(delay)) break;
-            dbg_log(0, "%-20s : Reconnecting to broker %s:%u after %lld s\n", "run()", host, port,
-                    static_cast<long long>(delay.count()));
-        } else {
+    // The first attempt goes out at once; every later one after a wait.
+    for (bool first = true; !stop.requested(); first = false) {
+        if (first) {
             dbg_log(0, "%-20s : Connecting to broker %s:%u%s (MQTT %s)\n", "run()", host, port, tls_ ? " over TLS" : "",
                     settings_.mqtt_version == kMqtt5 ? "5" : "3.1.1");
+        } else {
+            const auto delay = backoff_.next_delay();
+            if (stop.wait(delay)) break;
+            dbg_log(0, "%-20s : Reconnecting to broker %s:%u after %.1f s\n", "run()", host, port,
+                    std::chrono::duration<double>(delay).count());
         }
         was_accepted_ = false;
         const int result = connect();
         if (result == MOSQ_ERR_SUCCESS) serve_connection(stop);
         else dbg_log(0, "%-20s : Broker %s:%u not reachable: %s\n", "run()", host, port, error_text(result));
-        // Back off while the broker stays away; start again from the first
-        // delay after a connection it accepted.
-        delay = was_accepted_ || delay.count() == 0 ? kFirstDelay : std::min(delay * 2, kMaxDelay);
+        // Only a connection that stayed up a while starts the waits afresh.
+        if (was_accepted_) {
+            using Duration = ReconnectBackoff::Duration;
+            backoff_.connection_lasted(std::chrono::duration_cast<Duration>(Clock::now() - accepted_at_));
+        }
     }
     finish();
 }
@@ -237,6 +238,7 @@ void MqttLink::on_connect(mosquitto *client, void *self, int result, int, const 
         return;
     }
     link.accepted_ = link.was_accepted_ = true;
+    link.accepted_at_ = Clock::now();
     link.presence_.connection = ++link.accepted_count_;
     dbg_log(0, "%-20s : Connected to broker %s:%u\n", "on_connect()", host, port);
     link.publish_state("ONLINE");

@@ -6,14 +6,16 @@
 //
 // Everything happens on the thread that calls run(): the network loop, the
 // request callback (and so every handler call, one at a time) and the
-// publishing of answers. When the broker goes away the link reconnects with
-// a back-off of 1 s doubling up to 30 s, and subscribes again on every
+// publishing of answers. When the broker goes away the link reconnects
+// after waits drawn at random (host/reconnect_backoff.hpp), so that a fleet
+// does not knock at its broker all in step, and subscribes again on every
 // connection. With TLS the broker is verified by the context handed in.
 #pragma once
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -22,6 +24,7 @@
 
 #include "host/broker_settings.hpp"
 #include "host/presence.hpp"
+#include "host/reconnect_backoff.hpp"
 #include "host/stop_signals.hpp"
 #include "host/tls_context.hpp"
 
@@ -87,6 +90,8 @@ private:
     mosquitto *client_ = nullptr;
     mosquitto_property *connect_properties_ = nullptr;
     Route route_;
+    ReconnectBackoff backoff_;
+    std::chrono::steady_clock::time_point accepted_at_;  // of the current connection
     Presence presence_;          // of the current connection (or the next attempt)
     unsigned long accepted_count_ = 0;  // connections the broker accepted since the start
     bool accepted_ = false;      // the broker accepted the current connection

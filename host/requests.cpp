@@ -251,6 +251,8 @@ std::string usage_text() {
         "  --config FILE: \"key = value\" lines, keys the options above without dashes;\n"
         "  the command line overrides the file. The password may also come from\n"
         "  DCU_MQTT_PASSWORD or $CREDENTIALS_DIRECTORY/mqtt-password.\n"
+        "  --no-jitter (command line only): reconnect after exactly 1, 2, 4 ... 30 s\n"
+        "  instead of at random, for comparisons\n"
         "Requests:\n";
     for (const auto &row : request_table()) {
         std::string line = "  " + std::string(row.word);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when
 # any is missing. Safe to run again: it does nothing when all are present.
+# (rabbitmq-server brings Erlang and epmd; the tests run their own node on
+# ports of their own and never use the system's service.)
 set -euo pipefail
 
 packages=(
@@ -8,6 +10,7 @@ packages=(
   libhiredis-dev libcjson-dev libmosquitto-dev
   redis-server redis-tools
   mosquitto mosquitto-clients
+  rabbitmq-server
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   socat valgrind python3 openssl libssl-dev
   ifupdown

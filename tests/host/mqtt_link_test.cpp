@@ -2,20 +2,18 @@
 // TLS listener (require_certificate true, certificates made by the suite
 // with openssl) and a private store: TLS verification and its failures,
 // settings that can't be used, where the password comes from (and that it
-// shows nowhere), the settings file, MQTT 5 request/response, the request
-// size limit, and presence on the status topic through clean stops, kills
-// and hangs.
+// shows nowhere), the settings file, MQTT 5 request/response and the
+// request size limit. (Presence, which MQTT 3.1.1 brokers of every kind must
+// carry, is in the suite run against each of them: mqtt_test.cpp.)
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -538,117 +536,5 @@ TEST_P(RequestLimit, BiggerRequestsAreRefusedOrDroppedAndTheHostGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Versions, RequestLimit, ::testing::Values("3.1.1", "5"), [](const auto &test) {
     return std::string(test.param) == "5" ? std::string("Mqtt5") : std::string("Mqtt311");
 });
-
-// --- Presence ---------------------------------------------------------------
-
-// Now as the state messages write SINCE; such texts sort as their times do.
-std::string utc_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-// The state message's members; empty when it is not one.
-struct State {
-    std::string serial, state, since;
-    int connection = 0;
-};
-State state_of(const std::string &message) {
-    static const std::regex form(
-        R"re(\{"SER_NUM":"((?:[^"\\]|\\.)*)","STATE":"(ONLINE|OFFLINE)","SINCE":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)","CONNECTION":(\d+)\})re");
-    std::smatch match;
-    if (!std::regex_match(message, match, form)) return {};
-    return {match[1], match[2], match[3], std::stoi(match[4])};
-}
-
-struct Ending {
-    const char *name;
-    int signal_number;
-    std::vector<std::string> options;
-    // When OFFLINE must be there at the latest: at once for a unit that stops
-    // or dies (it says so, or the broker sees its socket close); for one
-    // that hangs, 1.5 keep-alive periods of 5 s plus the broker's own sweep
-    // (mosquitto looks at keep-alives only every few seconds).
-    std::chrono::milliseconds within;
-};
-
-class Presence : public LinkTest, public ::testing::WithParamInterface<Ending> {};
-
-TEST_P(Presence, OnlineRetainedOnConnectOfflineWhenTheUnitEnds) {
-    const Ending &ending = GetParam();
-    const std::string before = utc_now();
-    auto host = start_host(ending.options);
-    // A head-end that comes later still sees the state: it is retained.
-    auto head = head_end({kStatusTopic});
-    const auto online = head->next(30s);
-    ASSERT_TRUE(online) << host->err();
-    EXPECT_TRUE(online->retained);
-    EXPECT_EQ(dcu::test::strict_json_error(online->payload), "") << online->payload;
-    const State on = state_of(online->payload);
-    EXPECT_EQ(on.serial, "DCU-0001") << online->payload;
-    EXPECT_EQ(on.state, "ONLINE");
-    EXPECT_EQ(on.connection, 1);
-    EXPECT_GE(on.since, before);
-    EXPECT_LE(on.since, utc_now());
-
-    const auto signalled = std::chrono::steady_clock::now();
-    if (ending.signal_number == SIGSTOP) host->signal(SIGSTOP);
-    else EXPECT_EQ(host->stop(ending.signal_number), ending.signal_number == SIGTERM ? 0 : 128 + SIGKILL);
-    // A bound against a hang only: with keep-alive 60 s a will that came
-    // from the keep-alive would take 90 s.
-    const auto offline = head->next(60s);
-    ASSERT_TRUE(offline) << host->err();
-    const State off = state_of(offline->payload);
-    EXPECT_EQ(off.state, "OFFLINE") << offline->payload;
-    EXPECT_EQ(off.since, on.since);
-    EXPECT_EQ(off.connection, 1);
-    EXPECT_EQ(off.serial, on.serial);
-    const auto took = std::chrono::steady_clock::now() - signalled;
-    std::printf("%s: OFFLINE %.1f s after the signal\n", ending.name, std::chrono::duration<double>(took).count());
-    EXPECT_LT(took, ending.within);
-    // And it stays: a head-end that asks later gets OFFLINE.
-    auto later = head_end({kStatusTopic});
-    const auto kept = later->next(30s);
-    ASSERT_TRUE(kept);
-    EXPECT_TRUE(kept->retained);
-    EXPECT_EQ(kept->payload, offline->payload);
-    if (ending.signal_number == SIGSTOP) host->stop(SIGKILL);
-    EXPECT_FALSE(holds_a_secret(host->err()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Endings, Presence,
-                         ::testing::Values(Ending{"CleanStop", SIGTERM, {}, 10s}, Ending{"Killed", SIGKILL, {}, 10s},
-                                           Ending{"Hung", SIGSTOP, {"--keepalive", "5"}, 7500ms + 7s}),
-                         [](const auto &test) { return std::string(test.param.name); });
-
-TEST_F(LinkTest, PresenceNamesEachConnectionAndEscapesTheSerialNumber) {
-    store_client().hset("DCU_GEN_INFO", "SerNum", "DCU\"7\\x");
-    auto host = start_host({});
-    auto head = head_end({kStatusTopic});
-    const auto first = head->next(30s);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(dcu::test::strict_json_error(first->payload), "") << first->payload;
-    const State one = state_of(first->payload);
-    EXPECT_EQ(one.serial, "DCU\\\"7\\\\x") << first->payload;
-    EXPECT_EQ(one.connection, 1);
-
-    // The broker restarts without its retained messages: the unit says ONLINE
-    // again, as connection 2, with a SINCE of its own.
-    broker().stop();
-    ASSERT_TRUE(host->wait_for_err("Lost the broker", 1, 30s)) << host->err();
-    broker().start();
-    ASSERT_TRUE(host->wait_for_err(kSubscribed, 2, 60s)) << host->err();
-    auto after = head_end({kStatusTopic});
-    const auto second = after->next(30s);
-    ASSERT_TRUE(second) << host->err();
-    const State two = state_of(second->payload);
-    EXPECT_EQ(two.state, "ONLINE");
-    EXPECT_EQ(two.connection, 2);
-    EXPECT_GE(two.since, one.since);
-    stop_host(*host);
-}
 
 }  // namespace

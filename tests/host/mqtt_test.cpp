@@ -1,17 +1,24 @@
-// dcuhost --mqtt against a real broker: a private mosquitto (password file,
-// no anonymous access; a TLS listener too, with certificates the suite
-// makes) and a private store holding MQTT_INFO as cfgload publishes it. A
-// head-end client sends machine requests on the unit's command topic and
-// reads the answers on its answer topic.
+// dcuhost --mqtt against a real broker of each kind (tests/host/mqtt_suite.hpp):
+// a private mosquitto, or a private RabbitMQ node with its MQTT adapter
+// (accounts with passwords, no anonymous access; a TLS listener too, with
+// certificates the suite makes), and a private store holding MQTT_INFO as
+// cfgload publishes it. A head-end client sends machine requests on the
+// unit's command topic and reads the answers on its answer topic and the
+// unit's presence on its status topic.
+#include "tests/host/mqtt_suite.hpp"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +27,7 @@
 #include "tests/host/support/background_program.hpp"
 #include "tests/host/support/mqtt_client.hpp"
 #include "tests/host/support/private_broker.hpp"
+#include "tests/host/support/private_rabbitmq.hpp"
 #include "tests/host/support/test_pki.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/store_suite.hpp"
@@ -30,7 +38,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using dcu::test::BackgroundProgram;
+using dcu::test::BrokerAccount;
+using dcu::test::ClientOptions;
 using dcu::test::MqttClient;
+using dcu::test::RunOptions;
 using dcu::test::run_program;
 
 constexpr const char *kUnitUser = "dcu0001";
@@ -39,6 +50,7 @@ constexpr const char *kHeadEndUser = "headend";
 constexpr const char *kHeadEndPassword = "he-secret";
 constexpr const char *kCmdTopic = "dcu/DCU-0001/cmd";
 constexpr const char *kRespTopic = "dcu/DCU-0001/resp";
+constexpr const char *kStatusTopic = "dcu/DCU-0001/resp/status";
 constexpr const char *kSubscribedLine = "Subscribed to dcu/DCU-0001/cmd (QoS 1)";
 
 std::string meters_request(long long seq) {
@@ -59,108 +71,144 @@ std::string seq_of(const std::string &answer) {
     return answer.substr(start + key.size(), answer.find('"', start + key.size()) - start - key.size());
 }
 
-class MqttHost : public dcu::test::StoreSuite {
-protected:
-    static void SetUpTestSuite() {
-        StoreSuite::SetUpTestSuite();
-        broker().start();
-    }
-    static void TearDownTestSuite() {
-        broker().stop();
-        StoreSuite::TearDownTestSuite();
-    }
-    static const dcu::test::TestPki &pki() {
-        static const dcu::test::TestPki instance;
-        return instance;
-    }
-    static dcu::test::PrivateBroker &broker() {
-        static dcu::test::PrivateBroker instance({{kUnitUser, kUnitPassword}, {kHeadEndUser, kHeadEndPassword}},
-                                                 &pki());
-        return instance;
-    }
-    // dcuhost's options for the TLS listener, with the unit's certificate.
-    static std::vector<std::string> tls_options() {
-        return {"--broker", "127.0.0.1:" + std::to_string(broker().tls_port()), "--cafile", pki().ca(), "--cert",
-                pki().client_cert(), "--key", pki().client_key()};
-    }
+}  // namespace
 
-    void SetUp() override {
-        store_client_ = std::make_unique<dcu::test::StoreClient>(store().port());
-        store_client_->flushall();
-        publish_mqtt_info();
-    }
-    void TearDown() override {
-        if (HasFailure()) std::fprintf(stderr, "broker log:\n%s\n", broker().log().c_str());
-    }
+namespace dcu::test {
 
-    dcu::test::StoreClient &store_client() { return *store_client_; }
+const BrokerKind kMosquitto{
+    "Mosquitto",
+    [](std::vector<BrokerAccount> accounts, const TestPki *certificates) -> std::unique_ptr<TestBroker> {
+        return std::make_unique<PrivateBroker>(std::move(accounts), certificates);
+    },
+    5, "Connection Refused: not authorised.",
+    // 1.5 keep-alive periods, and the few seconds between mosquitto's sweeps.
+    7500ms + 7s};
 
-    // MQTT_INFO as cfgload publishes it: BrokerPort is a signed 16-bit field.
-    void publish_mqtt_info() {
-        const int port = broker().port();
-        const std::map<std::string, std::string> fields = {
-            {"Enable", "1"},
-            {"BrokerIp", "127.0.0.1"},
-            {"SubTopic", "dcu/DCU-0001/sub"},
-            {"PubTopic", kRespTopic},
-            {"BrokerPass", kUnitPassword},
-            {"BrokerUname", kUnitUser},
-            {"BrokerPort", std::to_string(port > 32767 ? port - 65536 : port)},
-            {"CmdSubTopic", kCmdTopic},
-            {"DiagPubTopic", "dcu/DCU-0001/diag"},
-            {"EventPubTopic", "dcu/DCU-0001/event"},
-        };
-        for (const auto &[field, value] : fields) store_client().hset("MQTT_INFO", field, value);
-    }
+const BrokerKind kRabbitMq{
+    "RabbitMq",
+    [](std::vector<BrokerAccount> accounts, const TestPki *certificates) -> std::unique_ptr<TestBroker> {
+        return std::make_unique<PrivateRabbitMq>(std::move(accounts), certificates);
+    },
+    4, "Connection Refused: bad user name or password.",
+    // RabbitMQ looks at a connection's traffic once a keep-alive period and
+    // gives up after two quiet ones: up to three periods after the last packet.
+    15s + 5s};
 
-    // dcuhost --mqtt, once it has subscribed to the command topic.
-    std::unique_ptr<BackgroundProgram> start_host(const std::vector<std::string> &extra = {},
-                                                  const std::map<std::string, std::string> &env = {}) {
-        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address(), "--mqtt"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        auto host = std::make_unique<BackgroundProgram>(argv, env);
-        if (!host->wait_for_err(kSubscribedLine, 1, 30s))
-            throw std::runtime_error("dcuhost did not subscribe:\n" + host->err());
-        return host;
-    }
+std::string broker_kind_name(const ::testing::TestParamInfo<BrokerKind> &info) { return info.param.name; }
 
-    // Stops dcuhost by signal: it disconnects cleanly, exits 0 and never
-    // printed a password.
-    static void stop_host(BackgroundProgram &host, int signal_number = SIGTERM) {
-        EXPECT_EQ(host.stop(signal_number), 0) << host.err();
-        const std::string err = host.err();
-        EXPECT_NE(err.find("Disconnected from broker 127.0.0.1:"), std::string::npos)
-            << err;
-        EXPECT_EQ(err.find(kUnitPassword), std::string::npos) << err;
-        EXPECT_EQ(host.out(), "");
-    }
+std::map<std::string, std::unique_ptr<TestBroker>> &MqttHost::brokers() {
+    static std::map<std::string, std::unique_ptr<TestBroker>> instances;
+    return instances;
+}
 
-    // The head-end, listening on the answer topic (over TLS on the TLS listener).
-    static std::unique_ptr<MqttClient> head_end(bool tls = false) {
-        dcu::test::ClientOptions options;
-        if (tls) options = {false, pki().ca(), pki().client_cert(), pki().client_key()};
-        auto client = std::make_unique<MqttClient>(tls ? broker().tls_port() : broker().port(), kHeadEndUser,
-                                                   kHeadEndPassword, options);
-        if (client->connect() != 0) throw std::runtime_error("the head-end was refused");
-        client->subscribe(kRespTopic);
-        return client;
-    }
+void MqttHost::TearDownTestSuite() {
+    brokers().clear();  // each stops its broker by PID
+    StoreSuite::TearDownTestSuite();
+}
 
-    // What dcuhost prints for the same request on its command line.
-    std::string command_line_answer(const std::vector<std::string> &words,
-                                    const std::map<std::string, std::string> &env = {}) {
-        std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address()};
-        argv.insert(argv.end(), words.begin(), words.end());
-        dcu::test::RunOptions options;
-        options.env = env;
-        auto result = run_program(argv, options);
-        EXPECT_EQ(result.exit_code, 0) << result.err;
-        return result.out;
-    }
+const TestPki &MqttHost::pki() {
+    static const TestPki instance;
+    return instance;
+}
 
-private:
-    std::unique_ptr<dcu::test::StoreClient> store_client_;
-};
+TestBroker &MqttHost::broker() {
+    auto &instance = brokers()[GetParam().name];
+    if (!instance)
+        instance = GetParam().make({{kUnitUser, kUnitPassword}, {kHeadEndUser, kHeadEndPassword}}, &pki());
+    return *instance;
+}
+
+void MqttHost::SetUp() {
+    // Started here, not in SetUpTestSuite, which can't know the kind; a test
+    // that stopped the broker and failed before starting it again leaves
+    // it to the next one.
+    if (!broker().running()) broker().start();
+    store_client_ = std::make_unique<StoreClient>(store().port());
+    store_client_->flushall();
+    publish_mqtt_info();
+}
+
+void MqttHost::TearDown() {
+    if (HasFailure()) std::fprintf(stderr, "broker log:\n%s\n", broker().log().c_str());
+}
+
+std::vector<std::string> MqttHost::tls_options() {
+    return {"--broker", "127.0.0.1:" + std::to_string(broker().tls_port()), "--cafile", pki().ca(), "--cert",
+            pki().client_cert(), "--key", pki().client_key()};
+}
+
+void MqttHost::publish_mqtt_info() {
+    const int port = broker().port();
+    const std::map<std::string, std::string> fields = {
+        {"Enable", "1"},
+        {"BrokerIp", "127.0.0.1"},
+        {"SubTopic", "dcu/DCU-0001/sub"},
+        {"PubTopic", kRespTopic},
+        {"BrokerPass", kUnitPassword},
+        {"BrokerUname", kUnitUser},
+        {"BrokerPort", std::to_string(port > 32767 ? port - 65536 : port)},
+        {"CmdSubTopic", kCmdTopic},
+        {"DiagPubTopic", "dcu/DCU-0001/diag"},
+        {"EventPubTopic", "dcu/DCU-0001/event"},
+    };
+    for (const auto &[field, value] : fields) store_client().hset("MQTT_INFO", field, value);
+}
+
+std::vector<std::string> MqttHost::host_command(const std::vector<std::string> &extra) {
+    std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address(), "--mqtt"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return argv;
+}
+
+std::unique_ptr<BackgroundProgram> MqttHost::start_host(const std::vector<std::string> &extra,
+                                                        const std::map<std::string, std::string> &env) {
+    auto host = std::make_unique<BackgroundProgram>(host_command(extra), env);
+    if (!host->wait_for_err(kSubscribedLine, 1, 30s))
+        throw std::runtime_error("dcuhost did not subscribe:\n" + host->err());
+    return host;
+}
+
+void MqttHost::stop_host(BackgroundProgram &host, int signal_number) {
+    EXPECT_EQ(host.stop(signal_number), 0) << host.err();
+    const std::string err = host.err();
+    EXPECT_NE(err.find("Disconnected from broker 127.0.0.1:"), std::string::npos) << err;
+    EXPECT_EQ(err.find(kUnitPassword), std::string::npos) << err;
+    EXPECT_EQ(host.out(), "");
+}
+
+std::unique_ptr<MqttClient> MqttHost::head_end(bool tls) {
+    ClientOptions options;
+    if (tls) options = {false, pki().ca(), pki().client_cert(), pki().client_key()};
+    auto client = std::make_unique<MqttClient>(tls ? broker().tls_port() : broker().port(), kHeadEndUser,
+                                               kHeadEndPassword, options);
+    if (client->connect() != 0) throw std::runtime_error("the head-end was refused");
+    client->subscribe(kRespTopic);
+    return client;
+}
+
+std::unique_ptr<MqttClient> MqttHost::head_end_on(const std::vector<std::string> &topics) {
+    auto client = std::make_unique<MqttClient>(broker().port(), kHeadEndUser, kHeadEndPassword);
+    if (client->connect() != 0) throw std::runtime_error("the head-end was refused");
+    for (const auto &topic : topics) client->subscribe(topic);
+    return client;
+}
+
+std::string MqttHost::command_line_answer(const std::vector<std::string> &words,
+                                          const std::map<std::string, std::string> &env) {
+    std::vector<std::string> argv{DCUHOST_PATH, "--store", store_address()};
+    argv.insert(argv.end(), words.begin(), words.end());
+    RunOptions options;
+    options.env = env;
+    auto result = run_program(argv, options);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    return result.out;
+}
+
+}  // namespace dcu::test
+
+namespace {
+
+using dcu::test::MqttHost;
 
 // The argument values of every request, by member name, from a simulated
 // unit: its meter's serial number and the files of its directory.
@@ -205,7 +253,7 @@ UnitFixture simulated_unit(const dcu::test::TempDir &root, const std::string &st
     return unit;
 }
 
-TEST_F(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
+TEST_P(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
     dcu::test::TempDir root;
     const auto unit = simulated_unit(root, store_address(), store_client());
     const std::map<std::string, std::string> env{{"DCU_ROOT", root.path().string()}};
@@ -274,7 +322,7 @@ TEST_F(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
     }
 }
 
-TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
+TEST_P(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
     auto head = head_end();
     // A request left retained on the command topic is an old one: not answered.
     head->publish_acknowledged(kCmdTopic, meters_request(500), true);
@@ -316,7 +364,7 @@ TEST_F(MqttHost, BadRequestsGetAFailureAnswerAndTheHostGoesOn) {
 
 // Whatever size a request has, its failure answer and log line stay short,
 // and a value cut by an escaped NUL never reaches a handler.
-TEST_F(MqttHost, LongAndNulRequestsGetShortFailureAnswers) {
+TEST_P(MqttHost, LongAndNulRequestsGetShortFailureAnswers) {
     auto host = start_host();
     auto head = head_end();
     struct Case {
@@ -359,7 +407,7 @@ TEST_F(MqttHost, LongAndNulRequestsGetShortFailureAnswers) {
     EXPECT_EQ(err.find("passwd"), std::string::npos) << "the file was looked for";
 }
 
-TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
+TEST_P(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
     auto host = start_host();
     auto head = head_end();
     const std::string port = std::to_string(broker().port());
@@ -367,9 +415,10 @@ TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
         std::string user, password;
     };
     const Credentials intruders[] = {{kUnitUser, "wrong"}, {"nobody", kUnitPassword}, {"", ""}};
+    const std::string refusal = GetParam().refusal_text;
     for (const auto &intruder : intruders) {
-        // 5: "Connection Refused: not authorised."
-        EXPECT_EQ(MqttClient(broker().port(), intruder.user, intruder.password).connect(), 5) << intruder.user;
+        EXPECT_EQ(MqttClient(broker().port(), intruder.user, intruder.password).connect(), GetParam().refusal_code)
+            << intruder.user;
         std::vector<std::string> credentials;
         if (!intruder.user.empty()) credentials = {"-u", intruder.user, "-P", intruder.password};
         std::vector<std::string> publish{"mosquitto_pub", "-h", "127.0.0.1", "-p", port, "-q", "1",
@@ -377,13 +426,13 @@ TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
         publish.insert(publish.end(), credentials.begin(), credentials.end());
         const auto published = run_program(publish);
         EXPECT_NE(published.exit_code, 0);
-        EXPECT_NE(published.err.find("not authorised"), std::string::npos) << published.err;
+        EXPECT_NE(published.err.find(refusal), std::string::npos) << published.err;
         std::vector<std::string> listen{"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", kRespTopic, "-C", "1",
                                         "-W", "30"};
         listen.insert(listen.end(), credentials.begin(), credentials.end());
         const auto listened = run_program(listen);
         EXPECT_NE(listened.exit_code, 0);
-        EXPECT_NE(listened.err.find("not authorised"), std::string::npos) << listened.err;
+        EXPECT_NE(listened.err.find(refusal), std::string::npos) << listened.err;
         EXPECT_EQ(listened.out, "");
     }
     // The refused requests never reached the unit: the first answer is to the head-end's.
@@ -399,16 +448,20 @@ TEST_F(MqttHost, WrongCredentialsCanNeitherAskNorListen) {
     dcu::test::write_file(scratch / "password", "not-it\n");
     BackgroundProgram refused(
         {DCUHOST_PATH, "--store", store_address(), "--mqtt", "--mqtt-password-file", (scratch / "password").string()});
-    const std::string refusal = "refused the connection: Connection Refused: not authorised.\n";
-    EXPECT_TRUE(refused.wait_for_err(refusal, 2, 30s)) << refused.err();
+    EXPECT_TRUE(refused.wait_for_err("refused the connection: " + refusal + "\n", 2, 30s)) << refused.err();
     EXPECT_EQ(refused.stop(SIGTERM), 0);
     const std::string err = refused.err();
-    EXPECT_NE(err.find("Reconnecting to broker 127.0.0.1:" + port + " after 1 s\n"), std::string::npos) << err;
+    // The wait after the first refusal is the first of a series: within 0 to 5 s.
+    std::smatch wait;
+    ASSERT_TRUE(std::regex_search(err, wait, std::regex("Reconnecting to broker 127\\.0\\.0\\.1:" + port +
+                                                            " after (\\d+\\.\\d) s\n")))
+        << err;
+    EXPECT_LE(std::stod(wait[1]), 5.0) << err;
     EXPECT_EQ(err.find("Subscribed"), std::string::npos) << err;
     EXPECT_EQ(err.find("not-it"), std::string::npos) << err;
 }
 
-TEST_F(MqttHost, AnswersAgainAfterTheBrokerRestarts) {
+TEST_P(MqttHost, AnswersAgainAfterTheBrokerRestarts) {
     auto host = start_host();
     auto head = head_end();
     head->publish(kCmdTopic, meters_request(1));
@@ -432,7 +485,7 @@ TEST_F(MqttHost, AnswersAgainAfterTheBrokerRestarts) {
     stop_host(*host, SIGINT);
 }
 
-TEST_F(MqttHost, ConnectsTheStoreAgainAfterItRestarts) {
+TEST_P(MqttHost, ConnectsTheStoreAgainAfterItRestarts) {
     store_client().hset("Port0Met0SerNum", "SER_NUM", "SN-R1");
     auto host = start_host();
     auto head = head_end();
@@ -460,7 +513,7 @@ TEST_F(MqttHost, ConnectsTheStoreAgainAfterItRestarts) {
     stop_host(*host);
 }
 
-TEST_F(MqttHost, ABurstOfAThousandRequestsIsAnsweredInOrder) {
+TEST_P(MqttHost, ABurstOfAThousandRequestsIsAnsweredInOrder) {
     store_client().hset("Port0Met0SerNum", "SER_NUM", "SN-A");
     store_client().hset("Port3Met4SerNum", "SER_NUM", "SN-B");
     auto host = start_host();
@@ -506,7 +559,7 @@ TEST_F(MqttHost, ABurstOfAThousandRequestsIsAnsweredInOrder) {
     stop_host(*host);
 }
 
-TEST_F(MqttHost, BrokerSettingsComeFromTheStoreOrTheOptions) {
+TEST_P(MqttHost, BrokerSettingsComeFromTheStoreOrTheOptions) {
     // Neither the store nor the options: a usage error before any connection.
     store_client().del("MQTT_INFO");
     const auto missing = run_program({DCUHOST_PATH, "--store", store_address(), "--mqtt"});
@@ -539,4 +592,179 @@ TEST_F(MqttHost, BrokerSettingsComeFromTheStoreOrTheOptions) {
     stop_host(host);
 }
 
+// --- Reconnecting in a fleet --------------------------------------------------
+
+// The waits of a unit's "Reconnecting to broker ... after X s" lines, in seconds.
+std::vector<double> logged_waits(const std::string &err) {
+    static const std::regex line("Reconnecting to broker [^ ]+ after (\\d+\\.\\d) s\n");
+    std::vector<double> waits;
+    for (auto it = std::sregex_iterator(err.begin(), err.end(), line); it != std::sregex_iterator(); ++it)
+        waits.push_back(std::stod((*it)[1]));
+    return waits;
+}
+
+// Units that start together and are refused together (a fleet after a
+// power cut, its broker not letting it in yet) draw waits of their own: the
+// first within 0 to 5 s, the next between 0.1 s and 1 s.
+TEST_P(MqttHost, UnitsRefusedTogetherWaitApartWithinTheirBounds) {
+    dcu::test::TempDir scratch;
+    dcu::test::write_file(scratch / "password", "not-it\n");
+    constexpr int kUnits = 4;
+    std::vector<std::unique_ptr<BackgroundProgram>> units;
+    for (int i = 0; i < kUnits; ++i)
+        units.push_back(std::make_unique<BackgroundProgram>(host_command(
+            {"--mqtt-client-id", "dcu-refused-" + std::to_string(i), "--mqtt-password-file",
+             (scratch / "password").string()})));
+    std::set<double> first_waits;
+    for (auto &unit : units) {
+        EXPECT_TRUE(unit->wait_for_err("Reconnecting to broker", 2, 60s)) << unit->err();
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        const auto waits = logged_waits(unit->err());
+        ASSERT_GE(waits.size(), 2u) << unit->err();
+        EXPECT_GE(waits[0], 0.0);
+        EXPECT_LE(waits[0], 5.0);
+        EXPECT_GE(waits[1], 0.1);
+        EXPECT_LE(waits[1], 1.0);
+        first_waits.insert(waits[0]);
+    }
+    // Drawn alike, they would knock at the same instant (about one chance in 130,000 of a false alarm).
+    EXPECT_GT(first_waits.size(), 1u) << "every unit waited the same";
+}
+
+// Two units under one client id push each other off the broker, each
+// connection lasting a second or two: the waits go on doubling instead of
+// starting again at every connection (--no-jitter makes them exact). Their
+// topics are their own, so that the state messages of their many
+// connections don't mix with other tests'.
+TEST_P(MqttHost, AFlappingLinkKeepsBackingOff) {
+    const std::vector<std::string> options{"--no-jitter", "--mqtt-client-id", "dcu-twin", "--sub-topic", "dcu/twin/cmd",
+                                           "--pub-topic", "dcu/twin/resp"};
+    BackgroundProgram first(host_command(options));
+    ASSERT_TRUE(first.wait_for_err("Subscribed to dcu/twin/cmd (QoS 1)", 1, 30s)) << first.err();
+    BackgroundProgram second(host_command(options));
+    for (BackgroundProgram *unit : {&first, &second})
+        ASSERT_TRUE(unit->wait_for_err(" after 4.0 s\n", 1, 90s)) << unit->err();
+    for (BackgroundProgram *unit : {&first, &second}) {
+        EXPECT_EQ(unit->stop(SIGTERM), 0);
+        const auto waits = logged_waits(unit->err());
+        ASSERT_GE(waits.size(), 3u) << unit->err();
+        EXPECT_EQ(std::vector<double>(waits.begin(), waits.begin() + 3), (std::vector<double>{1.0, 2.0, 4.0}))
+            << unit->err();
+    }
+}
+
+// --- Presence -----------------------------------------------------------------
+
+// Now as the state messages write SINCE; such texts sort as their times do.
+std::string utc_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+// The state message's members; empty when it is not one.
+struct State {
+    std::string serial, state, since;
+    int connection = 0;
+};
+State state_of(const std::string &message) {
+    static const std::regex form(
+        R"re(\{"SER_NUM":"((?:[^"\\]|\\.)*)","STATE":"(ONLINE|OFFLINE)",)re"
+        R"re("SINCE":"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)","CONNECTION":(\d+)\})re");
+    std::smatch match;
+    if (!std::regex_match(message, match, form)) return {};
+    return {match[1], match[2], match[3], std::stoi(match[4])};
+}
+
+// How a unit ends, and when its OFFLINE must be there at the latest: at once
+// for a unit that stops or dies (it says so, or the broker sees its socket
+// close); for one that hangs, when the broker gives up on its keep-alive.
+struct Ending {
+    const char *name;
+    int signal_number;
+    std::vector<std::string> options;
+};
+
+const Ending kEndings[] = {
+    {"CleanStop", SIGTERM, {}},
+    {"Killed", SIGKILL, {}},
+    {"Hung", SIGSTOP, {"--keepalive", "5"}},
+};
+
+TEST_P(MqttHost, PresenceOnlineRetainedOnConnectOfflineWhenTheUnitEnds) {
+    store_client().hset("DCU_GEN_INFO", "SerNum", "DCU-0001");
+    for (const Ending &ending : kEndings) {
+        SCOPED_TRACE(ending.name);
+        const auto within = ending.signal_number == SIGSTOP ? GetParam().hung_will_within : 10000ms;
+        const std::string before = utc_now();
+        auto host = start_host(ending.options);
+        // A head-end that comes later still sees the state: it is retained.
+        auto head = head_end_on({kStatusTopic});
+        const auto online = head->next(30s);
+        ASSERT_TRUE(online) << host->err();
+        EXPECT_TRUE(online->retained);
+        EXPECT_EQ(dcu::test::strict_json_error(online->payload), "") << online->payload;
+        const State on = state_of(online->payload);
+        EXPECT_EQ(on.serial, "DCU-0001") << online->payload;
+        EXPECT_EQ(on.state, "ONLINE");
+        EXPECT_EQ(on.connection, 1);
+        EXPECT_GE(on.since, before);
+        EXPECT_LE(on.since, utc_now());
+
+        const auto signalled = std::chrono::steady_clock::now();
+        if (ending.signal_number == SIGSTOP) host->signal(SIGSTOP);
+        else EXPECT_EQ(host->stop(ending.signal_number), ending.signal_number == SIGTERM ? 0 : 128 + SIGKILL);
+        // A bound against a hang only: with keep-alive 60 s a will that came
+        // from the keep-alive would take 90 s.
+        const auto offline = head->next(60s);
+        ASSERT_TRUE(offline) << host->err();
+        const State off = state_of(offline->payload);
+        EXPECT_EQ(off.state, "OFFLINE") << offline->payload;
+        EXPECT_EQ(off.since, on.since);
+        EXPECT_EQ(off.connection, 1);
+        EXPECT_EQ(off.serial, on.serial);
+        const auto took = std::chrono::steady_clock::now() - signalled;
+        std::printf("%s, %s: OFFLINE %.1f s after the signal\n", GetParam().name, ending.name,
+                    std::chrono::duration<double>(took).count());
+        EXPECT_LT(took, within);
+        // And it stays: a head-end that asks later gets OFFLINE.
+        auto later = head_end_on({kStatusTopic});
+        const auto kept = later->next(30s);
+        ASSERT_TRUE(kept);
+        EXPECT_TRUE(kept->retained);
+        EXPECT_EQ(kept->payload, offline->payload);
+        if (ending.signal_number == SIGSTOP) host->stop(SIGKILL);
+        EXPECT_EQ(host->err().find(kUnitPassword), std::string::npos);
+    }
+}
+
+TEST_P(MqttHost, PresenceNamesEachConnectionAndEscapesTheSerialNumber) {
+    store_client().hset("DCU_GEN_INFO", "SerNum", "DCU\"7\\x");
+    auto host = start_host();
+    auto head = head_end_on({kStatusTopic});
+    const auto first = head->next(30s);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(dcu::test::strict_json_error(first->payload), "") << first->payload;
+    const State one = state_of(first->payload);
+    EXPECT_EQ(one.serial, "DCU\\\"7\\\\x") << first->payload;
+    EXPECT_EQ(one.connection, 1);
+
+    // The broker restarts without its retained messages: the unit says ONLINE
+    // again, as connection 2, with a SINCE of its own.
+    broker().stop();
+    ASSERT_TRUE(host->wait_for_err("Lost the broker", 1, 30s)) << host->err();
+    broker().start();
+    ASSERT_TRUE(host->wait_for_err(kSubscribedLine, 2, 60s)) << host->err();
+    auto after = head_end_on({kStatusTopic});
+    const auto second = after->next(30s);
+    ASSERT_TRUE(second) << host->err();
+    const State two = state_of(second->payload);
+    EXPECT_EQ(two.state, "ONLINE");
+    EXPECT_EQ(two.connection, 2);
+    EXPECT_GE(two.since, one.since);
+    stop_host(*host);
+}
 }  // namespace

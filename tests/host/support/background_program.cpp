@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,9 +48,13 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string> &argv,
     c_env.push_back(nullptr);
     const std::string out_path = (dir_ / "out").string(), err_path = (dir_ / "err").string();
 
+    const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A program must not outlive a test or benchmark that dies.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent) ::_exit(126);
         const int in_fd = ::open("/dev/null", O_RDONLY);
         const int out_fd = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err_fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -96,10 +101,22 @@ void BackgroundProgram::signal(int signal_number) const {
 }
 
 int BackgroundProgram::stop(int signal_number) {
+    signal(signal_number);
+    return wait();
+}
+
+int BackgroundProgram::wait(std::chrono::milliseconds within) {
     if (pid_ > 0) {
-        ::kill(pid_, signal_number);
+        const auto deadline = std::chrono::steady_clock::now() + within;
         int wait_status = 0;
-        ::waitpid(pid_, &wait_status, 0);
+        while (::waitpid(pid_, &wait_status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &wait_status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         exit_status_ = status_of(wait_status);
         pid_ = -1;
     }

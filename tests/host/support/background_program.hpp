@@ -1,7 +1,8 @@
 // A program of the project left running while the test talks to it (dcuhost
 // --mqtt): its standard output and error go to files that the test reads as
-// they grow; it is stopped by a signal to its PID. DCU_TEST_EXEC_PREFIX is
-// put in front of the command, as run_program does.
+// they grow; it is stopped by a signal to its PID, and gets SIGTERM should
+// the thread that started it end first (the test died). DCU_TEST_EXEC_PREFIX
+// is put in front of the command, as run_program does.
 #pragma once
 
 #include <sys/types.h>
@@ -30,8 +31,11 @@ public:
     bool wait_for_err(std::string_view text, int times, std::chrono::milliseconds within) const;
     // Sends signal (unless it has ended) and waits: the exit status, or 128 + the signal number.
     int stop(int signal_number);
-    // Sends signal and does not wait (SIGSTOP, SIGCONT).
+    // Sends signal and does not wait (SIGSTOP, SIGCONT, or a stop for many at once).
     void signal(int signal_number) const;
+    // Waits until it has ended, signalled before: the exit status, or 128 +
+    // the signal number. One still running after `within` is killed (SIGKILL).
+    int wait(std::chrono::milliseconds within = std::chrono::seconds(30));
     pid_t pid() const { return pid_; }
 
 private:

@@ -21,8 +21,6 @@
 
 namespace dcu::test {
 
-namespace {
-
 bool accepts_connections(std::uint16_t port) {
     UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd) return false;
@@ -33,6 +31,8 @@ bool accepts_connections(std::uint16_t port) {
     return ::connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
 }
 
+namespace {
+
 // The broker drops its privileges to this user when started as root: keep
 // the test's own, so that it can read the password file.
 std::string current_user() {
@@ -42,8 +42,8 @@ std::string current_user() {
 
 }  // namespace
 
-PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts, const TestPki *pki)
-    : accounts_(std::move(accounts)), pki_(pki) {
+PrivateBroker::PrivateBroker(std::vector<BrokerAccount> accounts, const TestPki *pki, std::string extra_config)
+    : accounts_(std::move(accounts)), pki_(pki), extra_config_(std::move(extra_config)) {
     dir_ = std::make_unique<TempDir>();
     const auto password_file = (*dir_ / "passwd").string();
     write_file(password_file, "");
@@ -85,7 +85,9 @@ bool PrivateBroker::start_on(std::uint16_t port, std::uint16_t tls_port) {
                            "persistence false\n"
                            "user " + current_user() + "\n" +
                            "log_dest file " + (*dir_ / "broker.log").string() + "\n" +
+                           "log_timestamp true\n"
                            "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n" +
+                           extra_config_ + (extra_config_.empty() || extra_config_.ends_with('\n') ? "" : "\n") +
                            "listener " + std::to_string(port) + " 127.0.0.1\n" + tls_listener);
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");

@@ -14,34 +14,31 @@
 #include <string>
 #include <vector>
 
+#include "tests/host/support/test_broker.hpp"
 #include "tests/host/support/test_pki.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
 
-struct BrokerAccount {
-    std::string user;
-    std::string password;
-};
-
-class PrivateBroker {
+class PrivateBroker : public TestBroker {
 public:
-    explicit PrivateBroker(std::vector<BrokerAccount> accounts, const TestPki *pki = nullptr);
+    // extra_config: further global settings, in mosquitto.conf's words.
+    explicit PrivateBroker(std::vector<BrokerAccount> accounts, const TestPki *pki = nullptr,
+                           std::string extra_config = "");
     PrivateBroker(const PrivateBroker &) = delete;
     PrivateBroker &operator=(const PrivateBroker &) = delete;
-    ~PrivateBroker() { stop(); }
+    ~PrivateBroker() override { stop(); }
 
-    // Starts the broker and waits until it accepts connections. The first
-    // start picks the port; later ones keep it.
-    void start();
+    void start() override;
     // SIGTERM to the broker's PID, then waits for it.
-    void stop();
-    bool running() const { return pid_ > 0; }
-    std::uint16_t port() const { return port_; }
-    // The TLS listener's port; 0 without certificates.
-    std::uint16_t tls_port() const { return tls_port_; }
-    // The broker's own log, for failure messages.
-    std::string log() const;
+    void stop() override;
+    bool running() const override { return pid_ > 0; }
+    std::uint16_t port() const override { return port_; }
+    std::uint16_t tls_port() const override { return tls_port_; }
+    std::string log() const override;
+    // Where the log is written: time-stamped lines (seconds since the epoch).
+    std::string log_path() const { return (*dir_ / "broker.log").string(); }
+    pid_t pid() const { return pid_; }
 
 private:
     bool start_on(std::uint16_t port, std::uint16_t tls_port);
@@ -49,6 +46,7 @@ private:
     std::vector<BrokerAccount> accounts_;
     std::unique_ptr<TempDir> dir_;
     const TestPki *pki_ = nullptr;
+    std::string extra_config_;
     std::uint16_t port_ = 0;
     std::uint16_t tls_port_ = 0;
     pid_t pid_ = -1;
