@@ -241,8 +241,9 @@ void MqttLink::on_connect(mosquitto *client, void *self, int result, int, const 
     link.accepted_at_ = Clock::now();
     link.presence_.connection = ++link.accepted_count_;
     dbg_log(0, "%-20s : Connected to broker %s:%u\n", "on_connect()", host, port);
-    link.publish_state("ONLINE");
-    // The session is clean: the subscription is made again on every connection.
+    // The session is clean: the subscription is made again on every
+    // connection. ONLINE waits for it: a head-end that asks as soon as it
+    // sees ONLINE must find the unit listening.
     const int subscribed = mosquitto_subscribe(client, nullptr, link.settings_.sub_topic.c_str(), kQos);
     if (subscribed != MOSQ_ERR_SUCCESS)
         dbg_log(0, "%-20s : Could not subscribe to %s: %s\n", "on_connect()", link.settings_.sub_topic.c_str(),
@@ -261,12 +262,16 @@ void MqttLink::on_disconnect(mosquitto *, void *self, int result, const mosquitt
 
 void MqttLink::on_subscribe(mosquitto *, void *self, int, int count, const int *granted_qos,
                             const mosquitto_property *) {
-    const MqttLink &link = link_of(self);
+    MqttLink &link = link_of(self);
     const char *topic = link.settings_.sub_topic.c_str();
-    // 0x80 and above in place of a QoS: the broker refused the subscription.
-    if (count < 1 || granted_qos[0] > 2)
+    // 0x80 and above in place of a QoS: the broker refused the subscription,
+    // and the unit can't hear requests: it does not say ONLINE.
+    if (count < 1 || granted_qos[0] > 2) {
         dbg_log(0, "%-20s : Broker refused the subscription to %s\n", "on_subscribe()", topic);
-    else dbg_log(0, "%-20s : Subscribed to %s (QoS %d)\n", "on_subscribe()", topic, granted_qos[0]);
+        return;
+    }
+    dbg_log(0, "%-20s : Subscribed to %s (QoS %d)\n", "on_subscribe()", topic, granted_qos[0]);
+    link.publish_state("ONLINE");
 }
 
 void MqttLink::on_publish(mosquitto *, void *self, int, int, const mosquitto_property *) {
