@@ -54,8 +54,7 @@ struct Outcome {
 };
 
 Outcome outcome_of(const store::Reply &exec) {
-    if (!exec.arrived())
-        return {"not confirmed", p_redis_handler != nullptr ? p_redis_handler->errstr : "no store connection"};
+    if (!exec.arrived()) return {"not confirmed", store::bound_connection().error_text()};
     if (exec.is_error()) return {"not stored", exec.get()->str};
     if (exec.element_count() != kWrites) return {"not stored", "transaction discarded"};
     for (std::size_t i = 0; i < kWrites; ++i) {
