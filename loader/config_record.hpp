@@ -18,6 +18,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "common/unit_keys.hpp"
 #include "dcu/config_record.h"
 
 namespace dcu::loader {
@@ -211,12 +212,12 @@ constexpr std::array<PublishEntry, 393> build_publish_table() {
         constexpr std::size_t base = offsetof(dcu_config_record, GenInfo);
         using S = dcu_gen_info_cfg;
         constexpr Step step = Step::dcu_info;
-        constexpr std::string_view key = "DCU_GEN_INFO";
+        constexpr std::string_view key = unit_keys::kGeneralInfo;
         t.add(step, key, "DcuDevId", DCU_RECORD_SLOT(S, base, DcuDevId));
         t.add(step, key, "ReadPrevLsData", DCU_RECORD_SLOT(S, base, ReadPrevLsData));
         t.add(step, key, "FaultTolSupp", DCU_RECORD_SLOT(S, base, FaultTolSupp));
         t.add(step, key, "NumEthPort", DCU_RECORD_SLOT(S, base, NumEthPort));
-        t.add(step, key, "MeterType", DCU_RECORD_SLOT(S, base, MeterType));
+        t.add(step, key, unit_keys::kMeterTypeField, DCU_RECORD_SLOT(S, base, MeterType));
         t.add(step, key, "DataFormatType", DCU_RECORD_SLOT(S, base, DataFormatType));
         t.add(step, key, "DataTrfType", DCU_RECORD_SLOT(S, base, DataTrfType));
         t.add(step, key, "MasterProtoType", DCU_RECORD_SLOT(S, base, MasterProtoType));
@@ -236,13 +237,13 @@ constexpr std::array<PublishEntry, 393> build_publish_table() {
         }
     }
 
-    // 2. P_%dSER_MET_INFO and P_%dSerMeter_%dConfig: ports from 0, meters from 1,
-    // every slot whatever NumMeters says.
+    // 2. Each serial meter port's count and P_%dSerMeter_%dConfig: ports from 0,
+    // meters from 1, every slot whatever NumMeters says.
     for (int p = 0; p < DCU_NUM_SER_METER_PORTS; ++p) {
         const std::size_t port_base =
             offsetof(dcu_config_record, SerMeterPort) + static_cast<std::size_t>(p) * sizeof(ser_meter_port_cfg);
         constexpr Step step = Step::ser_meter_info;
-        t.add(step, "P_%dSER_MET_INFO", {p, 0}, "NumMeters", 0,
+        t.add(step, unit_keys::kSerialMeterInfo, {p, 0}, unit_keys::kNumMetersField, 0,
               DCU_RECORD_SLOT(ser_meter_port_cfg, port_base, NumMeters));
         for (int m = 0; m < DCU_METERS_PER_SER_PORT; ++m) {
             const std::size_t base = port_base + offsetof(ser_meter_port_cfg, Meter) +
@@ -259,11 +260,12 @@ constexpr std::array<PublishEntry, 393> build_publish_table() {
         }
     }
 
-    // 3. ETH_MET_INFO and EthMeter_%dConfig, meters from 1, all ten.
+    // 3. The Ethernet meters' count and EthMeter_%dConfig, meters from 1, all ten.
     {
         constexpr std::size_t section = offsetof(dcu_config_record, EthMeterInfo);
         constexpr Step step = Step::eth_meter_info;
-        t.add(step, "ETH_MET_INFO", "NumMeters", DCU_RECORD_SLOT(eth_meter_info_cfg, section, NumMeters));
+        t.add(step, unit_keys::kEthernetMeterInfo, unit_keys::kNumMetersField,
+              DCU_RECORD_SLOT(eth_meter_info_cfg, section, NumMeters));
         for (int n = 1; n <= DCU_NUM_ETH_METERS; ++n) {
             const std::size_t base = section + offsetof(eth_meter_info_cfg, Meter) +
                                      static_cast<std::size_t>(n - 1) * sizeof(eth_meter_cfg);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 
 namespace dcu::meters {
 
@@ -39,7 +40,8 @@ SerialNumbers read_serial_numbers() {
     store::Pipeline pipeline;
     for (std::size_t index = 0; index < kPositions; ++index) {
         const Position at = position_of(index);
-        pipeline.append("HMGET Port%dMet%dSerNum SER_NUM", at.port, at.meter);
+        pipeline.append("HMGET %s %s", unit_keys::Key(unit_keys::kSerialNumber, at.port, at.meter).c_str(),
+                        unit_keys::kSerialNumberField);
     }
     for (auto &serial : serials.texts) {
         store::Reply reply = pipeline.next();

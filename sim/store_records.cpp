@@ -7,11 +7,14 @@
 #include <vector>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "sim/writers.hpp"
 
 namespace dcu::sim {
 
 namespace {
+
+namespace keys = unit_keys;
 
 using Args = std::vector<std::string>;
 
@@ -27,32 +30,30 @@ bool run(store::Connection &store, const Args &args) {
     return false;
 }
 
-std::string meter_key(int port, int meter, std::string_view suffix) {
-    return "Port" + std::to_string(port) + "Met" + std::to_string(meter) + std::string(suffix);
-}
+using keys::Key;
 
-std::string serial_status_key(int port, int meter) {
-    return "SerPort" + std::to_string(port) + "Met" + std::to_string(meter) + "Status";
-}
-
-std::string ethernet_status_key(int meter) { return "EthPort0Met" + std::to_string(meter) + "Status"; }
+std::string ethernet_status_key(int meter) { return Key(keys::kEthernetStatus, 0, meter).str(); }
 
 bool write_meter(store::Connection &store, const Meter &meter) {
-    if (!run(store, {"HSET", meter_key(meter.port, meter.meter, "SerNum"), "SER_NUM", meter.serial})) return false;
+    if (!run(store, {"HSET", Key(keys::kSerialNumber, meter.port, meter.meter).str(), keys::kSerialNumberField,
+                     meter.serial}))
+        return false;
 
-    Args inst = {"HSET", meter_key(meter.port, meter.meter, "inst_info"), "NUM_PARAM",
+    Args inst = {"HSET", Key(keys::kInstantReadings, meter.port, meter.meter).str(), keys::kReadingCountField,
                  std::to_string(meter.readings.size())};
-    for (std::size_t k = 1; k <= meter.readings.size(); ++k) {
-        inst.insert(inst.end(), {"Obis_" + std::to_string(k), meter.readings[k - 1].obis});
-        inst.insert(inst.end(), {"Value_" + std::to_string(k), meter.readings[k - 1].value});
+    for (std::size_t i = 0; i < meter.readings.size(); ++i) {
+        const int k = static_cast<int>(i) + 1;
+        inst.insert(inst.end(), {Key(keys::kReadingObisField, k).str(), meter.readings[i].obis});
+        inst.insert(inst.end(), {Key(keys::kReadingValueField, k).str(), meter.readings[i].value});
     }
     if (!run(store, inst)) return false;
 
-    if (!run(store, {"HSET", serial_status_key(meter.port, meter.meter), "VALUE", std::to_string(meter.comm_status)}))
+    if (!run(store, {"HSET", Key(keys::kSerialStatus, meter.port, meter.meter).str(), keys::kStatusField,
+                     std::to_string(meter.comm_status)}))
         return false;
 
     if (meter.od_names.empty()) return true;
-    Args od = {"HSET", meter_key(meter.port, meter.meter, "OdLsFile")};
+    Args od = {"HSET", Key(keys::kOdLsFiles, meter.port, meter.meter).str()};
     for (std::size_t k = 1; k <= meter.od_names.size(); ++k)
         od.insert(od.end(), {"File" + std::to_string(k), meter.od_names[k - 1]});
     return run(store, od);
@@ -64,8 +65,9 @@ bool write_store_records(store::Connection &store, const UnitModel &unit) {
     for (int position = 0; position < kSerialPositions; ++position) {
         const int port = position / kMetersPerPort;
         const int meter = position % kMetersPerPort;
-        if (!run(store, {"DEL", meter_key(port, meter, "SerNum"), meter_key(port, meter, "inst_info"),
-                  serial_status_key(port, meter), meter_key(port, meter, "OdLsFile")}))
+        if (!run(store, {"DEL", Key(keys::kSerialNumber, port, meter).str(),
+                         Key(keys::kInstantReadings, port, meter).str(), Key(keys::kSerialStatus, port, meter).str(),
+                         Key(keys::kOdLsFiles, port, meter).str()}))
             return false;
     }
     for (const Meter &meter : unit.meters)
@@ -74,14 +76,16 @@ bool write_store_records(store::Connection &store, const UnitModel &unit) {
     for (int slot = 0; slot < kEthernetSlots; ++slot)
         if (!run(store, {"DEL", ethernet_status_key(slot)})) return false;
     for (std::size_t slot = 0; slot < unit.eth_status.size(); ++slot)
-        if (!run(store, {"HSET", ethernet_status_key(static_cast<int>(slot)), "VALUE", std::to_string(unit.eth_status[slot])}))
+        if (!run(store, {"HSET", ethernet_status_key(static_cast<int>(slot)), keys::kStatusField,
+                         std::to_string(unit.eth_status[slot])}))
             return false;
 
     const Modem &modem = unit.modem;
-    return run(store, {"DEL", "MODEM_DIAG_INFO"}) &&
-           run(store, {"HSET", "MODEM_DIAG_INFO", "Status", modem.status, "SignalStrength", modem.signal_strength, "NwType",
-                modem.network_type, "RegStatus", modem.registration, "Operator", modem.network_operator, "IMEI",
-                modem.imei});
+    return run(store, {"DEL", keys::kModemDiag}) &&
+           run(store, {"HSET", keys::kModemDiag, keys::kModemStatusField, modem.status, keys::kModemSignalStrengthField,
+                       modem.signal_strength, keys::kModemNetworkTypeField, modem.network_type,
+                       keys::kModemRegistrationField, modem.registration, keys::kModemOperatorField,
+                       modem.network_operator, keys::kModemImeiField, modem.imei});
 }
 
 }  // namespace dcu::sim
