@@ -3,7 +3,8 @@
 // configured meter, port by port.
 //
 // Both read only the store and the host's configuration record, and return
-// what send_msg returned. Nothing here allocates or throws.
+// what send_msg returned. Nothing here allocates or throws; should anything
+// ever, the answer still comes, with CMD_STATUS "FAILURE" and no data.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -15,12 +16,16 @@
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/decimal_text.hpp"
+#include "reqhandlers/entry_guard.hpp"
 
 namespace dcu::diagnostics {
 
 namespace {
 
 namespace keys = unit_keys;
+
+constexpr std::string_view kModemType = "GET_MODEM_DIAG_MESSAGE";
+constexpr std::string_view kCommnType = "GET_COMMN_STATUS_MESSAGE";
 
 // A value the store holds for a field; an empty value counts as none.
 std::optional<std::string_view> stored_value(const store::Reply &reply, std::size_t element) {
@@ -47,7 +52,7 @@ constexpr std::array<ModemField, 6> kModemFields{{
 }};
 
 int send_modem_status(int seq_num) {
-    answer::Answer answer("GET_MODEM_DIAG_MESSAGE", seq_num, answer::CommandType::modem_message);
+    answer::Answer answer(kModemType, seq_num, answer::CommandType::modem_message);
     auto &body = answer.body();
     // The sequence number as a first "Status", before the modem's own "Status".
     body.member("Status", seq_num);
@@ -135,7 +140,7 @@ void write_ethernet_port(answer::TextBuilder &body) {
 }
 
 int send_commn_status(int seq_num) {
-    answer::Answer answer("GET_COMMN_STATUS_MESSAGE", seq_num, answer::CommandType::dlms_diag_message);
+    answer::Answer answer(kCommnType, seq_num, answer::CommandType::dlms_diag_message);
     // The store's meter type and counts replace the record's and stay there
     // for later requests; where the store has none, the record's value stands.
     {
@@ -148,16 +153,25 @@ int send_commn_status(int seq_num) {
     return answer.send();
 }
 
+int send_failure(std::string_view type, int seq_num, answer::CommandType command_type) {
+    answer::Answer answer(type, seq_num, command_type);
+    answer.fail();
+    return answer.send();
+}
+
 }  // namespace
 
 }  // namespace dcu::diagnostics
 
 extern "C" int send_modem_status_det(int seq_num) {
-    const dcu::store::RequestScope request;
-    return dcu::diagnostics::send_modem_status(seq_num);
+    using namespace dcu::diagnostics;
+    return dcu::entry::guarded([&] { return send_modem_status(seq_num); },
+                               [&] { return send_failure(kModemType, seq_num, dcu::answer::CommandType::modem_message); });
 }
 
 extern "C" int send_commn_status_det(int seq_num) {
-    const dcu::store::RequestScope request;
-    return dcu::diagnostics::send_commn_status(seq_num);
+    using namespace dcu::diagnostics;
+    return dcu::entry::guarded(
+        [&] { return send_commn_status(seq_num); },
+        [&] { return send_failure(kCommnType, seq_num, dcu::answer::CommandType::dlms_diag_message); });
 }
