@@ -197,7 +197,8 @@ TextBuilder::Slot TextBuilder::defer_member(std::size_t room) {
 }
 
 void TextBuilder::fill(const Slot &slot, std::string_view key, long long number) {
-    if (slot.index >= deferred_count_) return;
+    // A slot that could not be kept, or was filled already, takes nothing.
+    if (slot.index >= deferred_count_ || deferred_[slot.index].size != 0) return;
     Deferred &member = deferred_[slot.index];
     char digits[kNumberDigits];
     auto result = std::to_chars(digits, digits + sizeof digits, number);
