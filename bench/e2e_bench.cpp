@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "common/unit_keys.hpp"
 #include "tests/support/private_store.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/temp_dir.hpp"
@@ -41,6 +42,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace keys = dcu::unit_keys;
 using dcu::test::run_program;
 using dcu::test::RunOptions;
 using Clock = std::chrono::steady_clock;
@@ -111,8 +113,7 @@ public:
                     " plus the file read or directory scan of the floor)\n");
         const double cfgload_us = time_median(31, [&] { check(run_program({CFGLOAD_PATH}, env_).exit_code == 0, "cfgload failed"); });
         // cfgload rewrote the configuration: serial meters, five on every port, again.
-        client_->hset("DCU_GEN_INFO", "MeterType", "1");
-        for (int port = 0; port < 4; ++port) client_->hset("P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters", "5");
+        serial_meters_everywhere();
         std::printf("%-58s %12.1f %12s\n", "(f) one cfgload run, as a process", cfgload_us, "-");
         std::printf("\nfloors: round trip %.1f us, read of the billing file (%zu bytes) %.1f us, copy of a %zu-byte answer %.1f us,"
                     " scan of the 200-entry directory %.1f us\n",
@@ -124,6 +125,12 @@ public:
 private:
     fs::path unit(const std::string &path) const { return root_ / path; }
 
+    void serial_meters_everywhere() {
+        client_->hset(keys::kGeneralInfo, keys::kMeterTypeField, "1");
+        for (int port = 0; port < 4; ++port)
+            client_->hset(keys::Key(keys::kSerialMeterInfo, port).str(), keys::kNumMetersField, "5");
+    }
+
     void prepare_unit() {
         // The sample unit's record, for the cfgload runs of (f).
         fs::create_directories(unit("/usr/tev/log"));
@@ -132,8 +139,7 @@ private:
                       .exit_code == 0,
               "cfgtool encode failed");
         // Configuration as cfgload publishes it: serial meters, five on every port.
-        client_->hset("DCU_GEN_INFO", "MeterType", "1");
-        for (int port = 0; port < 4; ++port) client_->hset("P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters", "5");
+        serial_meters_everywhere();
         // 20 meters; billing files of 2000 records of 20 columns, 10 of them chosen;
         // 255 instantaneous readings a meter.
         // 1100 records of these values fill about 90% of json_text.
@@ -141,12 +147,13 @@ private:
                                 "--inst", "255", "--events", "1", "--months", "1", "--ls-files", "1", "--od-files", "1"},
                                env_);
         check(sim.exit_code == 0, "metersim failed: " + sim.err);
-        serial_ = client_->hget("Port0Met0SerNum", "SER_NUM").value_or("");
+        serial_ = client_->hget(keys::Key(keys::kSerialNumber, 0, 0).str(), keys::kSerialNumberField).value_or("");
         // All 255 readings of the meter chosen, in the meter's own order.
         std::ostringstream inst;
         inst << "\"InstParams\":\n{\n\"NumParams\":\"255\",\n\"ObisCodeList\":\n[\n";
+        const std::string readings_key = keys::Key(keys::kInstantReadings, 0, 0).str();
         for (int k = 1; k <= 255; ++k) {
-            const auto code = client_->hget("Port0Met0inst_info", "Obis_" + std::to_string(k)).value_or("");
+            const auto code = client_->hget(readings_key, keys::Key(keys::kReadingObisField, k).str()).value_or("");
             inst << "{\"obis\":\"" << code << "\",\"assign\":\"Reading " << k << "\"}" << (k < 255 ? ",\n" : "\n");
         }
         inst << "]\n}\n";
@@ -159,18 +166,22 @@ private:
         billing_path_ = unit("/usr/tev/data/DlmsData/meter_id_0/billing");
         billing_size_ = fs::file_size(billing_path_);
         dir_path_ = directory;
-        const std::string serial_1 = client_->hget("Port0Met1SerNum", "SER_NUM").value_or("");
-        Phase lookup, readings{{"HMGET", "Port0Met0inst_info", "NUM_PARAM"}}, all_readings, type{{"hmget", "DCU_GEN_INFO", "MeterType"}},
-            counts, statuses;
+        const std::string serial_1 =
+            client_->hget(keys::Key(keys::kSerialNumber, 0, 1).str(), keys::kSerialNumberField).value_or("");
+        // The answers' own commands, phase by phase, as the handlers send them.
+        Phase lookup, readings{{"HMGET", readings_key, keys::kReadingCountField}}, all_readings,
+            type{{"hmget", keys::kGeneralInfo, keys::kMeterTypeField}}, counts, statuses;
         for (int position = 0; position < 20; ++position) {
-            const std::string at = std::to_string(position / 5) + "Met" + std::to_string(position % 5);
-            lookup.push_back({"HMGET", "Port" + at + "SerNum", "SER_NUM"});
-            statuses.push_back({"HMGET", "SerPort" + at + "Status", "VALUE"});
+            const int port = position / 5, meter = position % 5;
+            lookup.push_back({"HMGET", keys::Key(keys::kSerialNumber, port, meter).str(), keys::kSerialNumberField});
+            statuses.push_back({"HMGET", keys::Key(keys::kSerialStatus, port, meter).str(), keys::kStatusField});
         }
         for (int k = 1; k <= 255; ++k)
-            all_readings.push_back({"HMGET", "Port0Met0inst_info", "Obis_" + std::to_string(k), "Value_" + std::to_string(k)});
-        all_readings.push_back({"HMGET", "SerPort0Met0Status", "VALUE"});
-        for (int port = 0; port < 4; ++port) counts.push_back({"hmget", "P_" + std::to_string(port) + "SER_MET_INFO", "NumMeters"});
+            all_readings.push_back({"HMGET", readings_key, keys::Key(keys::kReadingObisField, k).str(),
+                                    keys::Key(keys::kReadingValueField, k).str()});
+        all_readings.push_back({"HMGET", keys::Key(keys::kSerialStatus, 0, 0).str(), keys::kStatusField});
+        for (int port = 0; port < 4; ++port)
+            counts.push_back({"hmget", keys::Key(keys::kSerialMeterInfo, port).str(), keys::kNumMetersField});
         scenarios_ = {
             {"(a) billing answer, 1100 records of 20 columns, 10 chosen", "billing", "billing 1 " + serial_, 0, "", {lookup}, 0},
             {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "inst 2 " + serial_, 0, "",

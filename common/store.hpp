@@ -1,33 +1,41 @@
 // Every store command of the system goes through this layer.
 //
-// Commands wait at most kCommandTimeout for their reply. A command that gets
-// no reply (no connection, connection lost, time-out) leaves the connection
-// failed: nothing more is sent on it until redis_init makes a new one, since
-// a late reply would be taken for the reply of a later command.
+// Commands go over a Connection: where its hiredis context is kept, where
+// the reply of its last command is held, and where its own lines are
+// logged. The library and the hosts keep those in the C globals a host
+// defines (p_redis_handler, p_redis_reply) and log through dbg_log, because
+// a host written in C reads them there; cfgload keeps them in its own
+// globals; metersim and the tests keep them in an OwnedConnection. The
+// layer itself refers to no global of anyone's.
+//
+// Commands wait at most kCommandTimeoutSeconds for their reply. A command
+// that gets no reply (no connection, connection lost, time-out) leaves the
+// connection failed: nothing more is sent on it until it is connected again,
+// since a late reply would be taken for the reply of a later command.
 //
 // A Reply owns one hiredis reply: while it lives the reply is also held in
-// p_redis_reply (the reply of the command issued last); when it goes out of
-// scope the reply is freed exactly once and p_redis_reply no longer points
-// at it. A Reply that did not arrive (no connection, connection lost) is
-// null and is never freed.
+// its connection's last-reply place (p_redis_reply for a host's); when it
+// goes out of scope the reply is freed exactly once and that place no longer
+// points at it. A Reply that did not arrive (no connection, connection lost)
+// is null and is never freed.
 #pragma once
 
 #include <hiredis/hiredis.h>
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
 
-#include "dcu/host_services.h"
-
 namespace dcu::store {
+
+class Connection;
 
 class Reply {
 public:
     Reply() noexcept = default;
-    explicit Reply(redisReply *reply) noexcept;
     Reply(const Reply &) = delete;
     Reply &operator=(const Reply &) = delete;
     Reply(Reply &&other) noexcept;
@@ -44,17 +52,114 @@ public:
     const redisReply *get() const noexcept { return reply_; }
 
 private:
+    friend class Connection;
+    friend class Pipeline;
+    // Takes reply (not null) and holds it in *holder while it lives.
+    Reply(redisReply *reply, redisReply **holder) noexcept;
     void release() noexcept;
     redisReply *reply_ = nullptr;
+    redisReply **holder_ = nullptr;
 };
 
-// One command, one round trip. Formats follow hiredis: the format is split at
-// blanks and every %d or %s becomes (part of) one argument, so a %s text with
-// blanks travels as one value.
-Reply command(const char *format, ...) DCU_PRINTF_LIKE(1, 2);
+// What a connection logs its own lines through (connecting, failing to):
+// the shape of the host's dbg_log. Null logs nothing.
+using LogFunction = void (*)(int level, const char *format, ...);
 
-// One command from ready-made arguments (binary-safe values).
-Reply command_argv(std::span<const std::string_view> args);
+enum class PendingReply { keep, release };
+
+// How long a command may wait for its reply (and to be written) before the
+// connection counts as failed; the connection attempt has its own 1.5 s.
+inline constexpr int kCommandTimeoutSeconds = 2;
+
+class Connection {
+public:
+    // A connection kept in the caller's places, which outlive it: a host's
+    // p_redis_handler and p_redis_reply. Closing it is the caller's affair.
+    constexpr Connection(redisContext *&context, redisReply *&last_reply, LogFunction log) noexcept
+        : context_(&context), last_reply_(&last_reply), log_(log) {}
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    // redis_init's work: logs the attempt, closes an earlier connection,
+    // connects with the 1.5 s time-out and sets the command time-out.
+    // 0 when the connection stands, -1 when it does not (the context is then
+    // null). With PendingReply::release a reply still held in the last-reply
+    // place is released first (the library's build of redis_init).
+    int connect(const char *server, std::uint16_t port, PendingReply pending);
+    // Takes over a context connected by other means (a socket pair), closing
+    // an earlier connection.
+    void adopt(redisContext *context) noexcept;
+    // Closes the connection; commands then get no reply until it connects again.
+    void close() noexcept;
+
+    redisContext *context() const noexcept { return *context_; }
+    // The reply held by the last command's Reply; null when none is held.
+    redisReply *last_reply() const noexcept { return *last_reply_; }
+    // Why the connection failed, for log lines: hiredis's text, or "no store
+    // connection" when there is none.
+    const char *error_text() const noexcept;
+
+    // Whether the connection can carry commands: it stands, nothing has
+    // failed on it, and the store has not closed it meanwhile (a store that
+    // restarted). Looks at the socket only, without a round trip.
+    bool alive() const noexcept;
+
+    // One command, one round trip. Formats follow hiredis: the format is split
+    // at blanks and every %d or %s becomes (part of) one argument, so a %s text
+    // with blanks travels as one value.
+    [[gnu::format(printf, 2, 3)]] Reply command(const char *format, ...);
+    [[gnu::format(printf, 2, 0)]] Reply command_va(const char *format, va_list args);
+    // One command from ready-made arguments (binary-safe values).
+    Reply command_argv(std::span<const std::string_view> args);
+
+private:
+    friend class Pipeline;
+    enum class Failure { earlier, now };
+    // Whether commands can be sent at all: a context that has not failed.
+    bool usable() const noexcept;
+    Reply received(void *reply) noexcept;
+    Reply no_reply(Failure failure) noexcept;
+
+    redisContext **context_;
+    redisReply **last_reply_;
+    LogFunction log_;
+};
+
+// A connection of a program's own (metersim, the tests): its context and
+// last reply live in the object, and it is closed when the object goes.
+namespace detail {
+struct ConnectionPlaces {
+    redisContext *context_place = nullptr;
+    redisReply *reply_place = nullptr;
+};
+}  // namespace detail
+
+class OwnedConnection : private detail::ConnectionPlaces, public Connection {
+public:
+    // The places are a base, so that they exist before the Connection that
+    // refers to them.
+    explicit OwnedConnection(LogFunction log = nullptr) noexcept : Connection(context_place, reply_place, log) {}
+    ~OwnedConnection() { close(); }
+};
+
+// The connection that commands and pipelines take when none is named. A
+// program that uses the short forms below defines it once, bound to where it
+// keeps its connection: the library and dcuhost to the C globals the host
+// defines. Programs that name their connection everywhere (cfgload,
+// metersim, the tests) define none.
+Connection &bound_connection() noexcept;
+
+[[gnu::format(printf, 1, 2)]] inline Reply command(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    Reply reply = bound_connection().command_va(format, args);
+    va_end(args);
+    return reply;
+}
+
+inline Reply command_argv(std::span<const std::string_view> args) { return bound_connection().command_argv(args); }
+
+inline bool connection_alive() noexcept { return bound_connection().alive(); }
 
 // Commands of one phase sent together, replies read back in command order.
 // The store sees the same commands in the same order as with command(), in
@@ -62,39 +167,36 @@ Reply command_argv(std::span<const std::string_view> args);
 // ends, so the connection never falls out of step.
 class Pipeline {
 public:
-    Pipeline() = default;
+    explicit Pipeline(Connection &connection) noexcept : connection_(connection) {}
+    Pipeline() noexcept : Pipeline(bound_connection()) {}
     Pipeline(const Pipeline &) = delete;
     Pipeline &operator=(const Pipeline &) = delete;
     ~Pipeline();
 
-    void append(const char *format, ...) DCU_PRINTF_LIKE(2, 3);
+    [[gnu::format(printf, 2, 3)]] void append(const char *format, ...);
     // The reply of the next command in order; null when it could not be sent
     // or read.
     Reply next();
 
 private:
+    Connection &connection_;
     std::size_t appended_ = 0;  // commands handed to hiredis
     std::size_t requested_ = 0; // commands asked for, sent or not
     std::size_t taken_ = 0;     // replies handed out
     bool broken_ = false;       // a send or read failed: later replies are null
 };
 
-// How long a command may wait for its reply (and to be written) before the
-// connection counts as failed; the connection attempt has its own 1.5 s.
-inline constexpr int kCommandTimeoutSeconds = 2;
-
-// Whether the connection can carry commands: it stands, nothing has failed on
-// it, and the store has not closed it meanwhile (a store that restarted).
-// Looks at the socket only, without a round trip.
-bool connection_alive() noexcept;
-
-// How many commands have got no reply since the process started. A handler
-// compares it before and after its work: an answer built while commands
-// failed can't be told from one about a unit that has nothing.
+// How many commands have got no reply since the process started, on any
+// connection. A handler compares it before and after its work: an answer
+// built while commands failed can't be told from one about a unit that has
+// nothing.
 std::uint64_t failed_commands() noexcept;
 
 // The commands of one request: whether any of them got no reply. Made at
-// the entry point of each handler; answers consult the innermost one.
+// the entry point of each handler. A request is one scope however its entry
+// points call each other: a scope made while another is open (a handler
+// that calls find_ser_num) belongs to that one and counts from where it
+// began, so no failure of the request escapes the answer.
 class RequestScope {
 public:
     RequestScope() noexcept;
@@ -109,11 +211,5 @@ private:
     std::uint64_t failed_at_start_;
     const RequestScope *outer_;
 };
-
-enum class PendingReply { keep, release };
-
-// redis_init's work, shared by its two builds; only the library's build
-// releases a reply still held in p_redis_reply.
-int connect(const char *server, std::uint16_t port, PendingReply pending);
 
 }  // namespace dcu::store

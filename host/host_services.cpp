@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "common/store.hpp"
 #include "dcu/reqhandlers.h"
 
 // The host's side of the library's interface.
@@ -14,6 +15,13 @@ redisReply *p_redis_reply = nullptr;
 // counts from the store, where the loader publishes them.
 dcu_config_record dlms_dcu_config;
 char debug_file_name[DCU_DEBUG_FILE_NAME_SIZE];
+
+// The host's own store commands (the broker settings, the presence, the
+// connection check) go over the connection it shares with the library.
+dcu::store::Connection &dcu::store::bound_connection() noexcept {
+    static constinit Connection host_store(p_redis_handler, p_redis_reply, dbg_log);
+    return host_store;
+}
 
 namespace dcu::host {
 

@@ -19,8 +19,9 @@ extern "C" std::uint16_t modbus_crc16(const unsigned char *bytes, unsigned lengt
     return swapped;
 }
 
-extern "C" int read_bin_cfg(const char *path) {
-    using namespace dcu::loader;
+namespace dcu::loader {
+
+int read_config_file(const char *path, dcu_config_record &into) {
     std::printf("Sizeof cfg str : %d\n", static_cast<int>(sizeof(dcu_config_record)));
 
     dcu::UniqueFile file(std::fopen(path, "r"));
@@ -28,12 +29,12 @@ extern "C" int read_bin_cfg(const char *path) {
         std::perror("fopen ");
         return -1;
     }
-    std::memset(&dlms_dcu_config, 0, sizeof dlms_dcu_config);
+    std::memset(&into, 0, sizeof into);
     // A short read leaves the rest zero; bytes past the record are never read.
-    (void)std::fread(&dlms_dcu_config, 1, sizeof dlms_dcu_config, file.get());
+    (void)std::fread(&into, 1, sizeof into, file.get());
     file.reset();
 
-    const RecordBytes record = bytes_of(dlms_dcu_config);
+    const RecordBytes record = bytes_of(into);
     std::uint32_t start_flag = 0;
     std::uint32_t end_flag = 0;
     std::memcpy(&start_flag, record.data() + kStartFlagOffset, sizeof start_flag);
@@ -55,3 +56,5 @@ extern "C" int read_bin_cfg(const char *path) {
     std::puts("Start & End Flag and CRC Matched");
     return 0;
 }
+
+}  // namespace dcu::loader

@@ -1,19 +1,24 @@
-// Reading and validating the unit's configuration file into dlms_dcu_config.
+// Reading and validating the unit's configuration file into a record.
 #pragma once
 
 #include <cstdint>
 
 #include "dcu/config_record.h"
 
-extern "C" {
+namespace dcu::loader {
 
-// Reads the record at `path` into dlms_dcu_config and checks its start flag,
-// end flag and CRC, in that order, writing the check results to standard
+// Reads the record at `path` into `record` and checks its start flag, end
+// flag and CRC, in that order, writing the check results to standard
 // output. Returns 0 for a valid record, -1 otherwise (a file that can't be
-// opened leaves dlms_dcu_config as it was; any other failure leaves the bytes
+// opened leaves the record as it was; any other failure leaves the bytes
 // read). Only the first 4716 bytes of the file are read; a shorter file
-// leaves the rest of the record zero.
-int read_bin_cfg(const char *path);
+// leaves the rest of the record zero. cfgload's read_bin_cfg reads into
+// dlms_dcu_config through it.
+int read_config_file(const char *path, dcu_config_record &record);
+
+}  // namespace dcu::loader
+
+extern "C" {
 
 // CRC-16/MODBUS of `length` bytes with its two bytes swapped, so that it
 // equals the CRC stored high byte first read as a little-endian value.

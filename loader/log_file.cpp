@@ -14,7 +14,6 @@
 
 #include "common/paths.hpp"
 #include "common/unique_fd.hpp"
-#include "dcu/host_services.h"
 
 namespace dcu::loader {
 namespace {
@@ -29,7 +28,7 @@ std::string line_prefix(int level) {
 }
 
 // Checked like printf where dbg_log is called; here the format passes through.
-DCU_PRINTF_LIKE(1, 0) std::string format_message(const char *format, va_list args) {
+[[gnu::format(printf, 1, 0)]] std::string format_message(const char *format, va_list args) {
     va_list measure;
     va_copy(measure, args);
     const int length = std::vsnprintf(nullptr, 0, format, measure);
@@ -75,22 +74,18 @@ bool write_all(int fd, std::string_view text) {
 }
 
 }  // namespace
-}  // namespace dcu::loader
 
-extern "C" void dbg_log(int level, const char *format, ...) {
-    using namespace dcu::loader;
+void write_log_line(std::string_view file_name, int level, const char *format, va_list args) {
     if (format == nullptr) return;
-    va_list args;
-    va_start(args, format);
     std::string line = line_prefix(level) + format_message(format, args);
-    va_end(args);
     if (line.back() != '\n') line += '\n';  // one call, one whole line
 
-    const std::string_view name(debug_file_name, strnlen(debug_file_name, sizeof debug_file_name));
-    if (!name.empty()) {
-        dcu::UniqueFd fd = open_log(dcu::paths::on_unit(name), line.size());
+    if (!file_name.empty()) {
+        UniqueFd fd = open_log(paths::on_unit(file_name), line.size());
         if (fd && write_all(fd.get(), line)) return;
     }
     // No usable log: the line is not lost, and the caller carries on.
     (void)write_all(STDERR_FILENO, line);
 }
+
+}  // namespace dcu::loader

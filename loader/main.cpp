@@ -11,23 +11,8 @@
 #include <string>
 
 #include "common/paths.hpp"
-#include "common/store.hpp"
-#include "dcu/config_record.h"
-#include "dcu/host_services.h"
-#include "loader/config_file.hpp"
+#include "loader/c_interface.hpp"
 #include "loader/publisher.hpp"
-
-// The loader's globals (the host defines them in the host process).
-redisContext *p_redis_handler = nullptr;
-redisReply *p_redis_reply = nullptr;
-dcu_config_record dlms_dcu_config;
-char debug_file_name[DCU_DEBUG_FILE_NAME_SIZE];
-extern "C" const int RET_SUCCESS = 0;
-
-// The loader's build keeps a pending reply: it has none when it connects.
-extern "C" int redis_init(const char *server, std::uint16_t port) {
-    return dcu::store::connect(server, port, dcu::store::PendingReply::keep);
-}
 
 int main() {
     static constexpr const char *fun_name = "main()";
@@ -56,7 +41,8 @@ int main() {
                 step.name.data());
         // A store that went away or hangs part-way leaves the configuration
         // incomplete: that must not pass for a loaded one.
-        if (const auto *stopped_at = dcu::loader::publish_step(step.step, dcu::loader::OnNoReply::stop)) {
+        if (const auto *stopped_at = dcu::loader::publish_step(dcu::loader::loader_store(), dlms_dcu_config, step.step,
+                                                               dcu::loader::OnNoReply::stop)) {
             dbg_log(0, "%-20s : Publishing stopped at %s %s: %s\n", fun_name, stopped_at->key.c_str(),
                     stopped_at->field.c_str(), p_redis_handler != nullptr ? p_redis_handler->errstr : "no connection");
             redisFree(p_redis_handler);

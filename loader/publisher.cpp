@@ -40,27 +40,28 @@ void print_log_ser_ip(RecordBytes record, std::size_t index) {
 
 // One command per entry, its reply released at once. False when no reply
 // came at all; a refusal (an error reply) is skipped like any reply.
-bool publish(RecordBytes record, const PublishEntry &entry) {
+bool publish(store::Connection &store, RecordBytes record, const PublishEntry &entry) {
     if (entry.type == ValueType::text) {
         const std::string text(text_value(record, entry));
-        return store::command("hmset %s %s %s", entry.key.c_str(), entry.field.c_str(), text.c_str()).arrived();
+        return store.command("hmset %s %s %s", entry.key.c_str(), entry.field.c_str(), text.c_str()).arrived();
     }
-    return store::command("hmset %s %s %d", entry.key.c_str(), entry.field.c_str(), integer_value(record, entry))
+    return store.command("hmset %s %s %d", entry.key.c_str(), entry.field.c_str(), integer_value(record, entry))
         .arrived();
 }
 
 }  // namespace
 
-const PublishEntry *publish_step(Step step, OnNoReply on_no_reply) {
+const PublishEntry *publish_step(store::Connection &store, const dcu_config_record &config, Step step,
+                                 OnNoReply on_no_reply) {
     const PublishEntry *first_failed = nullptr;
-    const RecordBytes record = bytes_of(dlms_dcu_config);
+    const RecordBytes record = bytes_of(config);
     const std::span<const PublishEntry> entries = entries_of(step);
     const auto first = static_cast<std::size_t>(entries.data() - kPublishTable.data());
     for (std::size_t index = first; index < first + entries.size(); ++index) {
         const PublishEntry &entry = entry_at(index);
         if (entry.line == StdoutLine::meter_slot_before) print_meter_slot(record, index);
         if (entry.line == StdoutLine::serial_port_before) print_serial_port(record, index);
-        if (!publish(record, entry) && first_failed == nullptr) {
+        if (!publish(store, record, entry) && first_failed == nullptr) {
             first_failed = &entry;
             if (on_no_reply == OnNoReply::stop) break;
         }
@@ -69,32 +70,11 @@ const PublishEntry *publish_step(Step step, OnNoReply on_no_reply) {
     return first_failed;
 }
 
-}  // namespace dcu::loader
-
-namespace {
-void run_step(dcu::loader::Step step) { (void)dcu::loader::publish_step(step, dcu::loader::OnNoReply::go_on); }
-}  // namespace
-
-using dcu::loader::Step;
-
-extern "C" void gen_dcu_info_redis(void) { run_step(Step::dcu_info); }
-extern "C" void gen_ser_meter_info_redis(void) { run_step(Step::ser_meter_info); }
-extern "C" void gen_eth_meter_info_redis(void) { run_step(Step::eth_meter_info); }
-extern "C" void gen_iec104_info_redis(void) { run_step(Step::iec104_info); }
-extern "C" void gen_modtcp_info_redis(void) { run_step(Step::modtcp_info); }
-extern "C" void gen_dcu_poll_info_redis(void) { run_step(Step::dcu_poll_info); }
-extern "C" void gen_mqtt_info_redis(void) { run_step(Step::mqtt_info); }
-extern "C" void gen_tev_ems_info_redis(void) { run_step(Step::tev_ems_info); }
-extern "C" void gen_ntp_info_redis(void) { run_step(Step::ntp_info); }
-extern "C" void gen_dcu_eth_info_redis(void) { run_step(Step::dcu_eth_info); }
-extern "C" void gen_dcu_serial_info_redis(void) { run_step(Step::dcu_serial_info); }
-extern "C" void gen_gprs_info_redis(void) { run_step(Step::gprs_info); }
-extern "C" void gen_ftp_server_info_redis(void) { run_step(Step::ftp_server_info); }
-extern "C" void gen_vpn_info_redis(void) { run_step(Step::vpn_info); }
-
-extern "C" void gen_all_config(void) {
-    const dcu::loader::RecordBytes record = dcu::loader::bytes_of(dlms_dcu_config);
+void publish_whole_record(store::Connection &store, const dcu_config_record &config) {
+    const RecordBytes record = bytes_of(config);
     const std::string_view args[] = {"HMSET", "DLMS_DCU_CONFIG", "stat",
                                      std::string_view(reinterpret_cast<const char *>(record.data()), record.size())};
-    (void)dcu::store::command_argv(args);
+    (void)store.command_argv(args);
 }
+
+}  // namespace dcu::loader

@@ -1,38 +1,17 @@
-// Publishing dlms_dcu_config into the store: fourteen steps, one hash field per
-// record field, one "hmset KEY FIELD VALUE" command (one round trip) each.
-// Every step needs an open p_redis_handler. A command the store refuses (a
+// Publishing a configuration record into the store: fourteen steps, one
+// hash field per record field, one "hmset KEY FIELD VALUE" command (one round
+// trip) each, over a connection that stands. A command the store refuses (a
 // key of another type) is skipped; one that gets no reply at all (the store
 // went away or hangs) leaves the configuration incomplete, which cfgload
-// reports (see publish_step).
+// reports (see publish_step). cfgload's exported gen_*_redis steps publish
+// dlms_dcu_config through these.
 #pragma once
 
 #include <array>
 #include <string_view>
 
+#include "common/store.hpp"
 #include "loader/config_record.hpp"
-
-extern "C" {
-
-void gen_dcu_info_redis(void);
-void gen_ser_meter_info_redis(void);
-void gen_eth_meter_info_redis(void);
-void gen_iec104_info_redis(void);
-void gen_modtcp_info_redis(void);
-void gen_dcu_poll_info_redis(void);
-void gen_mqtt_info_redis(void);
-void gen_tev_ems_info_redis(void);
-void gen_ntp_info_redis(void);
-void gen_dcu_eth_info_redis(void);
-void gen_dcu_serial_info_redis(void);
-void gen_gprs_info_redis(void);
-void gen_ftp_server_info_redis(void);
-void gen_vpn_info_redis(void);
-
-// The whole 4716-byte record as one binary value: hash DLMS_DCU_CONFIG, field
-// "stat". Not part of the loader's sequence.
-void gen_all_config(void);
-
-}
 
 namespace dcu::loader {
 
@@ -46,9 +25,14 @@ struct PublishingStep {
 // nothing); cfgload stops there.
 enum class OnNoReply { go_on, stop };
 
-// Runs one step; returns the first entry whose command got no reply, or
-// null when every command got one.
-const PublishEntry *publish_step(Step step, OnNoReply on_no_reply);
+// Runs one step for `record`; returns the first entry whose command got no
+// reply, or null when every command got one.
+const PublishEntry *publish_step(store::Connection &store, const dcu_config_record &record, Step step,
+                                 OnNoReply on_no_reply);
+
+// The whole 4716-byte record as one binary value: hash DLMS_DCU_CONFIG, field
+// "stat" (gen_all_config). Not part of the loader's sequence.
+void publish_whole_record(store::Connection &store, const dcu_config_record &record);
 
 // The loader's publishing sequence, in its order.
 inline constexpr std::array<PublishingStep, 14> kPublishingSequence{{

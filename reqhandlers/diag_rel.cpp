@@ -1,9 +1,10 @@
 // The diagnostics answers: the modem's state as the unit's modem process
-// keeps it in MODEM_DIAG_INFO, and the communication status of every
+// keeps it in the store, and the communication status of every
 // configured meter, port by port.
 //
 // Both read only the store and the host's configuration record, and return
-// what send_msg returned. Nothing here allocates or throws.
+// what send_msg returned. Nothing here allocates or throws; should anything
+// ever, the answer still comes, with CMD_STATUS "FAILURE" and no data.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,13 +12,20 @@
 #include <string_view>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/decimal_text.hpp"
+#include "reqhandlers/entry_guard.hpp"
 
 namespace dcu::diagnostics {
 
 namespace {
+
+namespace keys = unit_keys;
+
+constexpr std::string_view kModemType = "GET_MODEM_DIAG_MESSAGE";
+constexpr std::string_view kCommnType = "GET_COMMN_STATUS_MESSAGE";
 
 // A value the store holds for a field; an empty value counts as none.
 std::optional<std::string_view> stored_value(const store::Reply &reply, std::size_t element) {
@@ -35,20 +43,23 @@ struct ModemField {
 
 // In the order of the store command.
 constexpr std::array<ModemField, 6> kModemFields{{
-    {"Status", false},
-    {"SignalStrength", true},
-    {"NwType", true},
-    {"RegStatus", true},
-    {"Operator", false},
-    {"IMEI", false},
+    {keys::kModemStatusField, false},
+    {keys::kModemSignalStrengthField, true},
+    {keys::kModemNetworkTypeField, true},
+    {keys::kModemRegistrationField, true},
+    {keys::kModemOperatorField, false},
+    {keys::kModemImeiField, false},
 }};
 
 int send_modem_status(int seq_num) {
-    answer::Answer answer("GET_MODEM_DIAG_MESSAGE", seq_num, answer::CommandType::modem_message);
+    answer::Answer answer(kModemType, seq_num, answer::CommandType::modem_message);
     auto &body = answer.body();
     // The sequence number as a first "Status", before the modem's own "Status".
     body.member("Status", seq_num);
-    const store::Reply reply = store::command("hmget MODEM_DIAG_INFO Status SignalStrength NwType RegStatus Operator IMEI");
+    const store::Reply reply =
+        store::command("hmget %s %s %s %s %s %s %s", keys::kModemDiag, keys::kModemStatusField,
+                       keys::kModemSignalStrengthField, keys::kModemNetworkTypeField, keys::kModemRegistrationField,
+                       keys::kModemOperatorField, keys::kModemImeiField);
     for (std::size_t i = 0; i < kModemFields.size(); ++i) {
         const auto value = stored_value(reply, i);
         if (!value) continue;  // a field without a value is left out
@@ -101,7 +112,8 @@ void write_serial_ports(answer::TextBuilder &body) {
     auto &ports = dlms_dcu_config.SerMeterPort;
     {
         store::Pipeline counts;
-        for (int p = 0; p < kSerialPorts; ++p) counts.append("hmget P_%dSER_MET_INFO NumMeters", p);
+        for (int p = 0; p < kSerialPorts; ++p)
+            counts.append("hmget %s %s", keys::Key(keys::kSerialMeterInfo, p).c_str(), keys::kNumMetersField);
         for (auto &port : ports) take_count(counts.next(), &port.NumMeters);
     }
     std::array<int, kSerialPorts> meters{};
@@ -109,7 +121,7 @@ void write_serial_ports(answer::TextBuilder &body) {
     for (int p = 0; p < kSerialPorts; ++p) {
         meters[static_cast<std::size_t>(p)] = meters_to_look_up(ports[p].NumMeters, kMetersPerSerialPort);
         for (int m = 0; m < meters[static_cast<std::size_t>(p)]; ++m)
-            statuses.append("HMGET SerPort%dMet%dStatus VALUE", p, m);
+            statuses.append("HMGET %s %s", keys::Key(keys::kSerialStatus, p, m).c_str(), keys::kStatusField);
     }
     body.member("NUM_PORTS", kSerialPorts);
     for (std::size_t p = 0; p < kPortNames.size(); ++p) write_port(body, kPortNames[p], meters[p], statuses);
@@ -117,21 +129,22 @@ void write_serial_ports(answer::TextBuilder &body) {
 
 void write_ethernet_port(answer::TextBuilder &body) {
     auto &count = dlms_dcu_config.EthMeterInfo.NumMeters;
-    take_count(store::command("hmget ETH_MET_INFO NumMeters"), &count);
+    take_count(store::command("hmget %s %s", keys::kEthernetMeterInfo, keys::kNumMetersField), &count);
     const int meters = meters_to_look_up(count, kEthernetMeters);
     store::Pipeline statuses;
     // The Ethernet meters all sit on port 0 of their status keys.
-    for (int m = 0; m < meters; ++m) statuses.append("HMGET EthPort%dMet%dStatus VALUE", 0, m);
+    for (int m = 0; m < meters; ++m)
+        statuses.append("HMGET %s %s", keys::Key(keys::kEthernetStatus, 0, m).c_str(), keys::kStatusField);
     body.member("NUM_PORTS", 1);
     write_port(body, "ETH_PORT", meters, statuses);
 }
 
 int send_commn_status(int seq_num) {
-    answer::Answer answer("GET_COMMN_STATUS_MESSAGE", seq_num, answer::CommandType::dlms_diag_message);
+    answer::Answer answer(kCommnType, seq_num, answer::CommandType::dlms_diag_message);
     // The store's meter type and counts replace the record's and stay there
     // for later requests; where the store has none, the record's value stands.
     {
-        const store::Reply meter_type = store::command("hmget DCU_GEN_INFO MeterType");
+        const store::Reply meter_type = store::command("hmget %s %s", keys::kGeneralInfo, keys::kMeterTypeField);
         if (auto value = stored_value(meter_type, 0))
             dlms_dcu_config.GenInfo.MeterType = static_cast<std::uint8_t>(decimal::atoi_value(*value));  // low 8 bits
     }
@@ -140,16 +153,25 @@ int send_commn_status(int seq_num) {
     return answer.send();
 }
 
+int send_failure(std::string_view type, int seq_num, answer::CommandType command_type) {
+    answer::Answer answer(type, seq_num, command_type);
+    answer.fail();
+    return answer.send();
+}
+
 }  // namespace
 
 }  // namespace dcu::diagnostics
 
 extern "C" int send_modem_status_det(int seq_num) {
-    const dcu::store::RequestScope request;
-    return dcu::diagnostics::send_modem_status(seq_num);
+    using namespace dcu::diagnostics;
+    return dcu::entry::guarded([&] { return send_modem_status(seq_num); },
+                               [&] { return send_failure(kModemType, seq_num, dcu::answer::CommandType::modem_message); });
 }
 
 extern "C" int send_commn_status_det(int seq_num) {
-    const dcu::store::RequestScope request;
-    return dcu::diagnostics::send_commn_status(seq_num);
+    using namespace dcu::diagnostics;
+    return dcu::entry::guarded(
+        [&] { return send_commn_status(seq_num); },
+        [&] { return send_failure(kCommnType, seq_num, dcu::answer::CommandType::dlms_diag_message); });
 }

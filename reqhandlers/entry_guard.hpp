@@ -1,7 +1,9 @@
-// The C boundary of the handlers: nothing thrown inside (memory running out
-// is the one thing that can throw) may reach the host, and every store
-// command inside belongs to the request's scope (an answer built while one
-// of them failed says so).
+// The C boundary of the handlers: every entry point the host calls goes
+// through guarded, so nothing thrown inside (memory running out is the one
+// thing that can throw) may reach the host, and every store command inside
+// belongs to the request's scope (an answer built while one of them failed
+// says so). An entry point that a handler calls in turn (find_ser_num) is
+// part of the handler's request: its scope counts from the handler's.
 #pragma once
 
 #include "common/store.hpp"

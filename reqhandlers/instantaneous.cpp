@@ -15,6 +15,7 @@
 
 #include "common/paths.hpp"
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/entry_guard.hpp"
@@ -55,9 +56,11 @@ std::string_view status_word(const store::Reply &reply) {
     return {word, ::strnlen(word, DCU_COMM_STATUS_WORD_SIZE)};
 }
 
-ReadingCount read_count(const std::string &key) {
+namespace keys = unit_keys;
+
+ReadingCount read_count(const keys::Key &key) {
     ReadingCount result;
-    store::Reply reply = store::command("HMGET %s NUM_PARAM", key.c_str());
+    store::Reply reply = store::command("HMGET %s %s", key.c_str(), keys::kReadingCountField);
     if (reply.arrived()) {
         if (auto text = reply.element_text(0)) {
             const int value = decimal::atoi_value(*text);
@@ -78,11 +81,13 @@ ReadingCount read_count(const std::string &key) {
 }
 
 // The meter's readings and its status word, in one round trip.
-std::vector<Reading> read_readings_and_status(const std::string &key, int count, const meters::Position &at,
+std::vector<Reading> read_readings_and_status(const keys::Key &key, int count, const meters::Position &at,
                                               std::string_view *status) {
     store::Pipeline pipeline;
-    for (int k = 1; k <= count; ++k) pipeline.append("HMGET %s Obis_%d Value_%d", key.c_str(), k, k);
-    pipeline.append("HMGET SerPort%dMet%dStatus VALUE", at.port, at.meter);
+    for (int k = 1; k <= count; ++k)
+        pipeline.append("HMGET %s %s %s", key.c_str(), keys::Key(keys::kReadingObisField, k).c_str(),
+                        keys::Key(keys::kReadingValueField, k).c_str());
+    pipeline.append("HMGET %s %s", keys::Key(keys::kSerialStatus, at.port, at.meter).c_str(), keys::kStatusField);
 
     std::vector<Reading> readings(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -151,7 +156,7 @@ int send_instantaneous(int seq_num, const char *ser_num_text) {
 
     // The header comes first, so that whatever fails later still gives a whole answer.
     answer::Answer answer(kType, seq_num);
-    const std::string key = "Port" + std::to_string(at->port) + "Met" + std::to_string(at->meter) + "inst_info";
+    const keys::Key key(keys::kInstantReadings, at->port, at->meter);
     const ReadingCount count = read_count(key);
     std::string_view status;
     const auto readings = read_readings_and_status(key, count.count, *at, &status);

@@ -19,6 +19,7 @@
 
 #include "common/paths.hpp"
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
 #include "reqhandlers/data_file.hpp"
@@ -133,7 +134,8 @@ int list_od_ls_files(int seq_num, const char *ser_num) {
     std::vector<std::string> names;
     bool failed = false;
     {
-        const store::Reply reply = store::command("hgetall Port%dMet%dOdLsFile", meter->port, meter->meter);
+        const store::Reply reply =
+            store::command("hgetall %s", unit_keys::Key(unit_keys::kOdLsFiles, meter->port, meter->meter).c_str());
         // No reply at all is a failure; an error reply (a key of another type)
         // is a hash without fields, like a missing one.
         failed = !reply.arrived();

@@ -14,6 +14,7 @@
 
 #include "common/civil_time.hpp"
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
@@ -54,8 +55,7 @@ struct Outcome {
 };
 
 Outcome outcome_of(const store::Reply &exec) {
-    if (!exec.arrived())
-        return {"not confirmed", p_redis_handler != nullptr ? p_redis_handler->errstr : "no store connection"};
+    if (!exec.arrived()) return {"not confirmed", store::bound_connection().error_text()};
     if (exec.is_error()) return {"not stored", exec.get()->str};
     if (exec.element_count() != kWrites) return {"not stored", "transaction discarded"};
     for (std::size_t i = 0; i < kWrites; ++i) {
@@ -65,15 +65,19 @@ Outcome outcome_of(const store::Reply &exec) {
     return {};
 }
 
+void append_range_end(store::Pipeline &pipeline, const unit_keys::Key &key, const unit_keys::TimeFields &fields,
+                      const RangeEnd &t) {
+    pipeline.append("hmset %s %s %d %s %d %s %d %s %d %s %d", key.c_str(), fields.day, t.day, fields.month, t.month,
+                    fields.year, t.year, fields.hour, t.hour, fields.minute, t.minute);
+}
+
 // One round trip; the pending flag goes first, before the range fields.
-Outcome write_command(const meters::Position &at, const RangeEnd &start, const RangeEnd &end) {
+Outcome write_command(const unit_keys::Key &key, const RangeEnd &start, const RangeEnd &end) {
     store::Pipeline pipeline;
     pipeline.append("MULTI");
-    pipeline.append("hmset Port%dMet%dOdLsCmd NeedToRead %d", at.port, at.meter, 1);
-    pipeline.append("hmset Port%dMet%dOdLsCmd Day %d Mon %d Year %d Hour %d Min %d", at.port, at.meter, start.day,
-                    start.month, start.year, start.hour, start.minute);
-    pipeline.append("hmset Port%dMet%dOdLsCmd Day2 %d Mon2 %d Year2 %d Hour2 %d Min2 %d", at.port, at.meter, end.day,
-                    end.month, end.year, end.hour, end.minute);
+    pipeline.append("hmset %s %s %d", key.c_str(), unit_keys::kNeedToReadField, 1);
+    append_range_end(pipeline, key, unit_keys::kRangeStartFields, start);
+    append_range_end(pipeline, key, unit_keys::kRangeEndFields, end);
     pipeline.append("EXEC");
     // MULTI's OK and the writes' QUEUED say nothing: EXEC tells the outcome.
     for (std::size_t i = 0; i < 1 + kWrites; ++i) pipeline.next();
@@ -95,13 +99,14 @@ extern "C" void send_od_ls_range_det(int seq_num, const char *ser_num, ls_time_s
             if (!at) return 0;
             const auto from = ls_range::range_end_of(start), to = ls_range::range_end_of(end);
             if (ls_range::refuse_impossible("start", from) || ls_range::refuse_impossible("end", to)) return 0;
-            const auto outcome = ls_range::write_command(*at, from, to);
+            const unit_keys::Key key(unit_keys::kOdLsCommand, at->port, at->meter);
+            const auto outcome = ls_range::write_command(key, from, to);
             // Nothing answers this request: the host's log is the one place
             // where a command the head-end believes handed on can show as lost.
             if (!outcome.verdict.empty())
-                dbg_log(0, "%-20s : Range command of SEQ_NUM %d for Port%dMet%dOdLsCmd %.*s: %s\n",
-                        "send_od_ls_range_det()", seq_num, at->port, at->meter,
-                        static_cast<int>(outcome.verdict.size()), outcome.verdict.data(), outcome.reason.c_str());
+                dbg_log(0, "%-20s : Range command of SEQ_NUM %d for %s %.*s: %s\n", "send_od_ls_range_det()", seq_num,
+                        key.c_str(), static_cast<int>(outcome.verdict.size()), outcome.verdict.data(),
+                        outcome.reason.c_str());
             return 0;
         },
         [] { return 0; });

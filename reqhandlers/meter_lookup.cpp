@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
+#include "reqhandlers/entry_guard.hpp"
 
 namespace dcu::meters {
 
@@ -39,7 +41,8 @@ SerialNumbers read_serial_numbers() {
     store::Pipeline pipeline;
     for (std::size_t index = 0; index < kPositions; ++index) {
         const Position at = position_of(index);
-        pipeline.append("HMGET Port%dMet%dSerNum SER_NUM", at.port, at.meter);
+        pipeline.append("HMGET %s %s", unit_keys::Key(unit_keys::kSerialNumber, at.port, at.meter).c_str(),
+                        unit_keys::kSerialNumberField);
     }
     for (auto &serial : serials.texts) {
         store::Reply reply = pipeline.next();
@@ -92,20 +95,7 @@ std::int16_t find_serial_number(const char *ser_num) {
     return -1;
 }
 
-}  // namespace
-}  // namespace dcu::meters
-
-extern "C" int16_t find_ser_num(const char *ser_num) {
-    try {
-        return dcu::meters::find_serial_number(ser_num);
-    } catch (...) {
-        // Out of memory while copying serial numbers: no meter can be named.
-        return -1;
-    }
-}
-
-extern "C" int16_t get_port_met_det(const char *dir_name) {
-    using dcu::meters::kMetersPerPort;
+std::int16_t port_and_meter_of(const char *dir_name) noexcept {
     // The number after "meter_id_", read as atoi reads it; only its low 8 bits count.
     int number = 0;
     if (dir_name != nullptr && std::strlen(dir_name) >= 9) {
@@ -120,5 +110,21 @@ extern "C" int16_t get_port_met_det(const char *dir_name) {
     // Directory names counted from 1 here: meter_id_1 is port 0, meter 0.
     const int port = ((number - 1) / kMetersPerPort) & 0xFF;
     const int meter = ((number - 1) % kMetersPerPort) & 0xFF;
-    return static_cast<int16_t>(port * 256 + meter);
+    return static_cast<std::int16_t>(port * 256 + meter);
+}
+
+}  // namespace
+}  // namespace dcu::meters
+
+extern "C" int16_t find_ser_num(const char *ser_num) {
+    // Out of memory while copying serial numbers: no meter can be named.
+    // Called by a handler, its scope is the handler's request.
+    return static_cast<int16_t>(
+        dcu::entry::guarded([&] { return int{dcu::meters::find_serial_number(ser_num)}; }, [] { return -1; }));
+}
+
+extern "C" int16_t get_port_met_det(const char *dir_name) {
+    // Plain arithmetic, which can't fail; guarded like every entry point.
+    return static_cast<int16_t>(
+        dcu::entry::guarded([&] { return int{dcu::meters::port_and_meter_of(dir_name)}; }, [] { return -1; }));
 }

@@ -99,9 +99,10 @@ void write_body(answer::TextBuilder &body, const BodyShape &shape, const Profile
         if (data.file != nullptr) listed = write_records(body, *data.file, named_columns);
         body.close();
     }
-    // The later slot first: filling one moves the text after it.
-    body.fill(num_entries_slot, "NUM_ENTRIES", static_cast<long long>(listed));
+    // Both counts go in place when the answer is finished, in one move of
+    // the records.
     body.fill(num_param_slot, "NUM_PARAM", static_cast<long long>(named));
+    body.fill(num_entries_slot, "NUM_ENTRIES", static_cast<long long>(listed));
 }
 
 int send_without_data(std::string_view type, int seq_num, const BodyShape &shape) {

@@ -12,6 +12,7 @@
 
 #include "common/unique_fd.hpp"
 #include "dcu/reqhandlers.h"
+#include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/json_escape.hpp"
 #include "reqhandlers/regular_file.hpp"
 
@@ -169,9 +170,11 @@ void append_selection_file(const char *file_path, const char *section) {
 
 extern "C" void fill_user_obis_det(const char *file_path, const char *section) {
     if (file_path == nullptr || section == nullptr) return;
-    try {
-        append_selection_file(file_path, section);
-    } catch (...) {
-        // Out of memory: nothing is appended, and nothing reaches the C host.
-    }
+    // Out of memory: nothing is appended, and nothing reaches the C host.
+    dcu::entry::guarded(
+        [&] {
+            append_selection_file(file_path, section);
+            return 0;
+        },
+        [] { return 0; });
 }

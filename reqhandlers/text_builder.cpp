@@ -16,17 +16,23 @@ constexpr std::size_t kNumberDigits = 24;
 }  // namespace
 
 TextBuilder::TextBuilder(std::span<char> buffer) : buffer_(buffer), capacity_(buffer.size() - 1) {
-    reserved_ = kFinalLineBreak.size();
+    // The buffer holds at least the opening and what it keeps for later.
+    reserved_ = kFinalLineBreak.size() + closing_room(layout::kObject);
     put(layout::kObject.open);
     frames_[0] = {&layout::kObject, 0};
     depth_ = 1;
-    reserved_ += closing_room(layout::kObject);
     buffer_[length_] = '\0';
 }
 
 bool TextBuilder::refuse() noexcept {
     ++failures_;
     return false;
+}
+
+bool TextBuilder::keep(std::size_t later, std::size_t now) noexcept {
+    if (!fits(now + later)) return refuse();
+    reserved_ += later;
+    return true;
 }
 
 namespace {
@@ -78,7 +84,7 @@ bool TextBuilder::member(std::string_view key, long long number) {
 bool TextBuilder::push(const Layout &layout, std::size_t lead_bytes, std::string_view key) {
     if (depth_ == frames_.size()) return refuse();
     const std::string_view sep = separator();
-    if (!fits(sep.size() + lead_bytes + layout.open.size() + closing_room(layout))) return refuse();
+    if (!keep(closing_room(layout), sep.size() + lead_bytes + layout.open.size())) return false;
     put(sep);
     if (lead_bytes != 0) {
         put("\""sv);
@@ -88,7 +94,6 @@ bool TextBuilder::push(const Layout &layout, std::size_t lead_bytes, std::string
     put(layout.open);
     ++frames_[depth_ - 1].count;
     frames_[depth_++] = {&layout, 0};
-    reserved_ += closing_room(layout);
     buffer_[length_] = '\0';
     return true;
 }
@@ -144,7 +149,7 @@ bool TextBuilder::object_element(const Layout &layout, std::span<const std::stri
 void TextBuilder::close() {
     if (depth_ <= 1) return;  // the outer object closes in finish()
     const Frame &top = frames_[--depth_];
-    reserved_ -= closing_room(*top.layout);
+    give_back(closing_room(*top.layout));
     if (top.count > 0) put(top.layout->after_last);
     put(top.layout->close);
     buffer_[length_] = '\0';
@@ -152,6 +157,7 @@ void TextBuilder::close() {
 
 std::size_t TextBuilder::finish() {
     while (depth_ > 1) close();
+    insert_deferred();
     if (depth_ == 1) {
         const Frame &root = frames_[0];
         if (root.count > 0) put(root.layout->after_last);
@@ -165,7 +171,7 @@ std::size_t TextBuilder::finish() {
 }
 
 TextBuilder::Mark TextBuilder::mark() const noexcept {
-    return {length_, depth_, frames_[depth_ - 1].count, reserved_, failures_};
+    return {length_, depth_, frames_[depth_ - 1].count, reserved_, failures_, deferred_count_};
 }
 
 void TextBuilder::rewind(const Mark &mark) noexcept {
@@ -175,40 +181,62 @@ void TextBuilder::rewind(const Mark &mark) noexcept {
     depth_ = mark.depth;
     frames_[depth_ - 1].count = mark.count;
     reserved_ = mark.reserved;
+    deferred_count_ = mark.deferred;
 }
 
 TextBuilder::Slot TextBuilder::defer_member(std::size_t room) {
-    Slot slot;
-    if (!fits(room)) {
+    if (deferred_count_ == kMaxDeferred || room > kMaxDeferredRoom) {
         refuse();
-        return slot;
+        return {};
     }
+    if (!keep(room)) return {};
     Frame &top = frames_[depth_ - 1];
-    slot.offset = length_;
-    slot.room = room;
-    slot.separated = top.count > 0;
-    slot.layout = top.layout;
+    deferred_[deferred_count_] = {length_, room, top.count > 0 ? top.layout->separator : std::string_view{}, {}, 0};
     ++top.count;  // what follows is written as if the member stood here already
-    reserved_ += room;
-    return slot;
+    return {deferred_count_++};
 }
 
 void TextBuilder::fill(const Slot &slot, std::string_view key, long long number) {
-    if (slot.layout == nullptr) return;
+    // A slot that could not be kept, or was filled already, takes nothing.
+    if (slot.index >= deferred_count_ || deferred_[slot.index].size != 0) return;
+    Deferred &member = deferred_[slot.index];
     char digits[kNumberDigits];
     auto result = std::to_chars(digits, digits + sizeof digits, number);
     const std::string_view value(digits, static_cast<std::size_t>(result.ptr - digits));
-    const std::string_view sep = slot.separated ? slot.layout->separator : std::string_view{};
-    const std::size_t size = sep.size() + key.size() + value.size() + 5;
-    reserved_ -= slot.room;
-    if (size > slot.room) {
+    const std::size_t size = member.separator.size() + key.size() + value.size() + 5;
+    if (size > member.room) {
+        give_back(member.room);
         refuse();
         return;
     }
-    char *at = buffer_.data() + slot.offset;
-    std::memmove(at + size, at, length_ - slot.offset);
-    write_member(copy_to(at, sep), key, value);  // digits need no escaping: exactly `size` bytes
-    length_ += size;
+    // digits need no escaping: exactly `size` bytes
+    write_member(copy_to(member.text.data(), member.separator), key, value);
+    member.size = size;
+    // Its own bytes stay kept until finish puts them in the text.
+    give_back(member.room - size);
+}
+
+void TextBuilder::insert_deferred() noexcept {
+    // From the last member back: the text after each moves right by the
+    // members at and before it, so that every byte moves once.
+    std::size_t shift = 0;
+    for (std::size_t i = 0; i < deferred_count_; ++i) shift += deferred_[i].size;
+    if (shift == 0) return;
+    std::size_t end = length_;
+    for (std::size_t i = deferred_count_; i-- > 0;) {
+        const Deferred &member = deferred_[i];
+        if (member.size == 0) continue;  // never filled: nothing to put
+        char *at = buffer_.data() + member.offset;
+        std::memmove(at + shift, at, end - member.offset);
+        shift -= member.size;
+        std::memcpy(at + shift, member.text.data(), member.size);
+        end = member.offset;
+    }
+    for (std::size_t i = 0; i < deferred_count_; ++i) {
+        length_ += deferred_[i].size;
+        give_back(deferred_[i].size);
+    }
+    deferred_count_ = 0;
     buffer_[length_] = '\0';
 }
 
@@ -216,11 +244,7 @@ TextBuilder::Hold TextBuilder::hold_member_room(std::string_view key, const Layo
     // As open_member needs it for an empty container, with the separator it may take.
     const std::size_t room = frames_[depth_ - 1].layout->separator.size() + key.size() + 4 + layout.open.size() +
                              closing_room(layout);
-    if (!fits(room)) {
-        refuse();
-        return {};
-    }
-    reserved_ += room;
+    if (!keep(room)) return {};
     return {room};
 }
 

@@ -7,9 +7,11 @@
 // shape, and the text is well-formed at any element boundary.
 //
 // The builder never writes past its buffer: it keeps room for closing every
-// open container, so an element that would not fit is refused whole (the
-// write returns false and the builder counts the overflow) and the text can
-// always be finished. Lengths are tracked, never rescanned.
+// open container (and for everything else it has promised to write later,
+// see "Writing later"), so an element that would not fit is refused whole
+// (the write returns false and the builder counts the overflow) and the text
+// can always be finished. Lengths are tracked, never rescanned, and the text
+// written is moved at most once, when the deferred members are put in place.
 #pragma once
 
 #include <array>
@@ -64,7 +66,8 @@ public:
 
     // Closes the innermost open container.
     void close();
-    // Closes every open container, adds the final line break; returns the length.
+    // Closes every open container, puts the deferred members in place, adds
+    // the final line break; returns the length.
     std::size_t finish();
 
     // Checkpoints, to keep an element whole or not at all.
@@ -74,34 +77,50 @@ public:
         std::size_t count;
         std::size_t reserved;
         std::size_t failures;
+        std::size_t deferred;
     };
     Mark mark() const noexcept;
     bool failed_since(const Mark &mark) const noexcept { return failures_ != mark.failures; }
     void rewind(const Mark &mark) noexcept;
 
+    // ---- Writing later ----------------------------------------------------
+    //
+    // Whatever the builder has promised to write later keeps its room, and
+    // no other write may use it: the closing texts of the open containers
+    // and the final line break, a deferred member until it is in place, a
+    // held member until its room is released. Room is kept whole or not at
+    // all, like any write (when it is not there the promise is refused and
+    // counted as overflow), and given back as the text it was kept for is
+    // written, or given up. A patch keeps none: it writes over text of the
+    // same length.
+
     // A member whose value is known only after what follows it is written
-    // (a count before the list it counts). `room` bounds the member's length.
+    // (a count before the list it counts). `room` (at most kMaxDeferredRoom)
+    // bounds the member's length. fill gives back what the member does not
+    // need; finish puts the filled members in place, moving the text after
+    // them once for all of them. Until then, text() and size() leave them
+    // out. At most kMaxDeferred members wait at a time.
+    static constexpr std::size_t kMaxDeferred = 4;
+    static constexpr std::size_t kMaxDeferredRoom = 64;
     struct Slot {
-        std::size_t offset = 0;
-        std::size_t room = 0;
-        bool separated = false;
-        const Layout *layout = nullptr;  // null: the slot could not be kept
+        std::size_t index = kMaxDeferred;  // kMaxDeferred: the slot could not be kept
     };
     Slot defer_member(std::size_t room);
     void fill(const Slot &slot, std::string_view key, long long number);
 
     // Room kept aside for a container member that must still follow what is
     // written next (the data list after the names), so that a list that
-    // fills the text cannot leave the answer without it. Nothing can use the
-    // room until it is released, just before the member is opened.
+    // fills the text cannot leave the answer without it. Released just
+    // before the member is opened, which then takes it.
     struct Hold {
         std::size_t room = 0;  // 0: the room was not there (counted as overflow)
     };
     Hold hold_member_room(std::string_view key, const Layout &layout);
-    void release(const Hold &hold) noexcept { reserved_ -= hold.room; }
+    void release(const Hold &hold) noexcept { give_back(hold.room); }
 
     // Writes a member and returns where its value starts (npos when refused),
-    // so that the value can later be replaced by a text of the same length.
+    // so that the value can be replaced, before finish, by a text of the same
+    // length.
     std::size_t member_at(std::string_view key, std::string_view value);
     void patch(std::size_t offset, std::string_view same_length_text) noexcept;
 
@@ -117,6 +136,10 @@ private:
 
     bool fits(std::size_t bytes) const noexcept { return length_ + bytes + reserved_ <= capacity_; }
     bool refuse() noexcept;
+    // Room for text written later: kept only when `now` bytes written first
+    // leave it (else refused), given back when that text is written.
+    bool keep(std::size_t later, std::size_t now = 0) noexcept;
+    void give_back(std::size_t later) noexcept { reserved_ -= later; }
     std::string_view separator() const noexcept {
         const Frame &top = frames_[depth_ - 1];
         return top.count > 0 ? top.layout->separator : std::string_view{};
@@ -137,6 +160,18 @@ private:
     static std::size_t closing_room(const Layout &layout) noexcept {
         return layout.after_last.size() + layout.close.size();
     }
+    // The filled deferred members into the text, in one move of what follows.
+    void insert_deferred() noexcept;
+
+    // A deferred member: where it goes in the text as written so far, its
+    // room, and once filled its text.
+    struct Deferred {
+        std::size_t offset;
+        std::size_t room;
+        std::string_view separator;
+        std::array<char, kMaxDeferredRoom> text;
+        std::size_t size;  // 0 until filled
+    };
 
     std::span<char> buffer_;
     std::size_t capacity_;  // bytes usable for text, leaving one for the NUL
@@ -145,6 +180,8 @@ private:
     std::size_t failures_ = 0;
     std::array<Frame, 8> frames_{};
     std::size_t depth_ = 0;
+    std::array<Deferred, kMaxDeferred> deferred_{};
+    std::size_t deferred_count_ = 0;
 };
 
 }  // namespace dcu::answer

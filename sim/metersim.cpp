@@ -1,8 +1,6 @@
 // metersim: stands in for the unit's meter-reading and modem processes and
 // for the web side's selection files, so that the handlers, the demo and the
 // benchmarks have a whole unit to answer from.
-#include <hiredis/hiredis.h>
-
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
@@ -17,20 +15,15 @@
 #include "sim/unit_model.hpp"
 #include "sim/writers.hpp"
 
-// What a process that uses the store layer provides itself.
-redisContext *p_redis_handler = nullptr;
-redisReply *p_redis_reply = nullptr;
+namespace {
 
-extern "C" void dbg_log(int /*level*/, const char *format, ...) {
+// The store connection's own lines (connecting, failing to), as they come.
+[[gnu::format(printf, 2, 3)]] void log_to_stderr(int /*level*/, const char *format, ...) {
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
 }
-
-extern "C" int send_msg(const char * /*text*/) { return 0; }
-
-namespace {
 
 using dcu::sim::UnitShape;
 
@@ -240,15 +233,15 @@ int main(int argc, char **argv) {
     const dcu::sim::UnitModel unit = dcu::sim::build_unit(options->shape);
 
     // The store first: when it can't be reached, nothing is written at all.
-    if (dcu::store::connect(options->store_host.c_str(), options->store_port, dcu::store::PendingReply::keep) != 0) {
+    dcu::store::OwnedConnection store(log_to_stderr);
+    if (store.connect(options->store_host.c_str(), options->store_port, dcu::store::PendingReply::keep) != 0) {
         std::fprintf(stderr, "metersim: can't reach the store at %s:%u\n", options->store_host.c_str(),
                      static_cast<unsigned>(options->store_port));
         return 1;
     }
-    const bool written = dcu::sim::write_store_records(unit) && dcu::sim::write_data_tree(unit) &&
+    const bool written = dcu::sim::write_store_records(store, unit) && dcu::sim::write_data_tree(unit) &&
                          dcu::sim::write_selection_files(unit);
-    redisFree(p_redis_handler);
-    p_redis_handler = nullptr;
+    store.close();
     if (!written) return 1;
     print_summary(*options, unit);
     return 0;

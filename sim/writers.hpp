@@ -6,13 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "common/store.hpp"
 #include "sim/unit_model.hpp"
 
 namespace dcu::sim {
 
 // Serial numbers, instantaneous readings, statuses, on-demand file names and
-// MODEM_DIAG_INFO. Needs the store connection of the process.
-bool write_store_records(const UnitModel &unit);
+// the modem's record, over a connection that stands.
+bool write_store_records(store::Connection &store, const UnitModel &unit);
 
 // The meter directories under the data root, each rewritten from scratch;
 // the directories of positions the unit does not have are removed.

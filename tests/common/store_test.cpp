@@ -1,5 +1,6 @@
 // The store layer against a private redis-server: connection logging, the
-// reply holder, and pipelines that keep the store's view of the commands.
+// reply holder, pipelines that keep the store's view of the commands, and
+// the request's scope.
 #include <gtest/gtest.h>
 
 #include <cstdarg>
@@ -11,13 +12,11 @@
 #include "tests/support/private_store.hpp"
 #include "tests/support/store_suite.hpp"
 
-// This suite is its own host: it defines what a host process provides.
-redisContext *p_redis_handler = nullptr;
-redisReply *p_redis_reply = nullptr;
-char debug_file_name[DCU_DEBUG_FILE_NAME_SIZE];
-static std::vector<std::string> g_log_lines;
+namespace {
 
-extern "C" void dbg_log(int level, const char *format, ...) {
+std::vector<std::string> g_log_lines;
+
+[[gnu::format(printf, 2, 3)]] void record_log(int level, const char *format, ...) {
     char line[1024];
     va_list args;
     va_start(args, format);
@@ -26,29 +25,28 @@ extern "C" void dbg_log(int level, const char *format, ...) {
     g_log_lines.push_back(std::to_string(level) + " " + line);
 }
 
-extern "C" int send_msg(const char *) { return 0; }
-
-namespace {
-
 using dcu::store::PendingReply;
 
+// The suite keeps its connection in places of its own, as a host keeps
+// p_redis_handler and p_redis_reply, so that it can look at them.
 class StoreLayer : public dcu::test::StoreSuite {
 protected:
     void SetUp() override {
         if (!store().running()) store().start();
         g_log_lines.clear();
-        ASSERT_EQ(dcu::store::connect("127.0.0.1", store().port(), PendingReply::release), 0);
+        ASSERT_EQ(connection.connect("127.0.0.1", store().port(), PendingReply::release), 0);
         dcu::test::StoreClient(store().port()).flushall();
         g_log_lines.clear();
     }
-    void TearDown() override {
-        if (p_redis_handler) redisFree(p_redis_handler);
-        p_redis_handler = nullptr;
-    }
+    void TearDown() override { connection.close(); }
+
+    redisContext *context = nullptr;
+    redisReply *last_reply = nullptr;
+    dcu::store::Connection connection{context, last_reply, record_log};
 };
 
 TEST_F(StoreLayer, ConnectLogsBothLinesWithServerAndPort) {
-    ASSERT_EQ(dcu::store::connect("127.0.0.1", store().port(), PendingReply::keep), 0);
+    ASSERT_EQ(connection.connect("127.0.0.1", store().port(), PendingReply::keep), 0);
     const std::string port = std::to_string(store().port());
     ASSERT_EQ(g_log_lines.size(), 2u);
     EXPECT_EQ(g_log_lines[0], "0 redis_init()         : Trying to connect on Redis Server : 127.0.0.1 with port : " +
@@ -59,31 +57,31 @@ TEST_F(StoreLayer, ConnectLogsBothLinesWithServerAndPort) {
 
 TEST_F(StoreLayer, ConnectFailureLogsErrorAndLeavesNoHandle) {
     const std::uint16_t closed_port = dcu::test::free_loopback_port();
-    EXPECT_EQ(dcu::store::connect("127.0.0.1", closed_port, PendingReply::keep), -1);
-    EXPECT_EQ(p_redis_handler, nullptr);
+    EXPECT_EQ(connection.connect("127.0.0.1", closed_port, PendingReply::keep), -1);
+    EXPECT_EQ(context, nullptr);
     ASSERT_EQ(g_log_lines.size(), 2u);
     EXPECT_EQ(g_log_lines[1], "0 redis_init()         : Connection error: Connection refused\n");
 }
 
 TEST_F(StoreLayer, OnlyTheLibraryFlavourReleasesAPendingReply) {
-    auto *pending = static_cast<redisReply *>(redisCommand(p_redis_handler, "PING"));
-    p_redis_reply = pending;
-    ASSERT_EQ(dcu::store::connect("127.0.0.1", store().port(), PendingReply::keep), 0);
-    EXPECT_EQ(p_redis_reply, pending);
-    ASSERT_EQ(dcu::store::connect("127.0.0.1", store().port(), PendingReply::release), 0);
-    EXPECT_EQ(p_redis_reply, nullptr);  // released (ASan/valgrind would see a leak otherwise)
+    auto *pending = static_cast<redisReply *>(redisCommand(context, "PING"));
+    last_reply = pending;
+    ASSERT_EQ(connection.connect("127.0.0.1", store().port(), PendingReply::keep), 0);
+    EXPECT_EQ(last_reply, pending);
+    ASSERT_EQ(connection.connect("127.0.0.1", store().port(), PendingReply::release), 0);
+    EXPECT_EQ(last_reply, nullptr);  // released (ASan/valgrind would see a leak otherwise)
 }
 
 TEST_F(StoreLayer, ReplyIsHeldWhileAliveAndReleasedOnce) {
     {
-        auto reply = dcu::store::command("HSET %s %s %s", "k", "f", "two words");
+        auto reply = connection.command("HSET %s %s %s", "k", "f", "two words");
         ASSERT_TRUE(reply.arrived());
-        EXPECT_EQ(p_redis_reply, reply.get());
+        EXPECT_EQ(last_reply, reply.get());
         auto moved = std::move(reply);
-        EXPECT_EQ(p_redis_reply, moved.get());
+        EXPECT_EQ(last_reply, moved.get());
     }
-    EXPECT_EQ(p_redis_reply, nullptr);
-    auto read = dcu::store::command("HMGET k f missing");
+    EXPECT_EQ(last_reply, nullptr);
+    auto read = connection.command("HMGET k f missing");
     ASSERT_EQ(read.element_count(), 2u);
     EXPECT_EQ(read.element_text(0).value(), "two words");
     EXPECT_FALSE(read.element_text(1).has_value());
@@ -91,26 +89,25 @@ TEST_F(StoreLayer, ReplyIsHeldWhileAliveAndReleasedOnce) {
 }
 
 TEST_F(StoreLayer, ErrorReplyHasNoElements) {
-    dcu::store::command("SET plain text");
-    auto reply = dcu::store::command("HMGET plain f");
+    connection.command("SET plain text");
+    auto reply = connection.command("HMGET plain f");
     EXPECT_TRUE(reply.is_error());
     EXPECT_FALSE(reply.element_text(0).has_value());
 }
 
 TEST_F(StoreLayer, WithoutConnectionEveryReplyIsNull) {
-    redisFree(p_redis_handler);
-    p_redis_handler = nullptr;
-    EXPECT_FALSE(dcu::store::command("PING").arrived());
-    dcu::store::Pipeline pipeline;
+    connection.close();
+    EXPECT_FALSE(connection.command("PING").arrived());
+    dcu::store::Pipeline pipeline(connection);
     pipeline.append("PING");
     EXPECT_FALSE(pipeline.next().arrived());
-    EXPECT_EQ(p_redis_reply, nullptr);
+    EXPECT_EQ(last_reply, nullptr);
 }
 
 TEST_F(StoreLayer, PipelineSendsTheSameCommandsInOrder) {
     dcu::test::Monitor monitor(store().port());
     {
-        dcu::store::Pipeline pipeline;
+        dcu::store::Pipeline pipeline(connection);
         for (int i = 0; i < 3; ++i) pipeline.append("HSET Port%dMet%dSerNum SER_NUM %s", i, i + 1, "S N");
         pipeline.append("HMGET Port1Met2SerNum SER_NUM");
         for (int i = 0; i < 3; ++i) EXPECT_TRUE(pipeline.next().arrived());
@@ -118,25 +115,81 @@ TEST_F(StoreLayer, PipelineSendsTheSameCommandsInOrder) {
         EXPECT_EQ(last.element_text(0).value(), "S N");
         pipeline.append("PING");  // left unread: the destructor drains it
     }
-    EXPECT_EQ(p_redis_reply, nullptr);
+    EXPECT_EQ(last_reply, nullptr);
     auto seen = monitor.take();
     ASSERT_EQ(seen.size(), 5u);
     EXPECT_EQ(seen[0], (std::vector<std::string>{"HSET", "Port0Met1SerNum", "SER_NUM", "S N"}));
     EXPECT_EQ(seen[3], (std::vector<std::string>{"HMGET", "Port1Met2SerNum", "SER_NUM"}));
     // The connection is still in step after the drained reply.
-    EXPECT_EQ(dcu::store::command("ECHO x").get()->type, REDIS_REPLY_STRING);
+    EXPECT_EQ(connection.command("ECHO x").get()->type, REDIS_REPLY_STRING);
 }
 
 TEST_F(StoreLayer, LostConnectionMidPipelineGivesNullRepliesThenRecovers) {
-    dcu::store::Pipeline pipeline;
+    dcu::store::Pipeline pipeline(connection);
     pipeline.append("PING");
     pipeline.append("PING");
     store().stop();
     EXPECT_FALSE(pipeline.next().arrived());
     EXPECT_FALSE(pipeline.next().arrived());
     store().start();
-    ASSERT_EQ(dcu::store::connect("127.0.0.1", store().port(), PendingReply::release), 0);
-    EXPECT_TRUE(dcu::store::command("PING").arrived());
+    ASSERT_EQ(connection.connect("127.0.0.1", store().port(), PendingReply::release), 0);
+    EXPECT_TRUE(connection.command("PING").arrived());
+}
+
+// Connections keep their own context and reply: a program with two (or a
+// test beside the library's) never sees one's reply in the other's place,
+// and one that fails leaves the other working.
+TEST_F(StoreLayer, ConnectionsKeepTheirOwnContextAndReply) {
+    dcu::store::OwnedConnection other;
+    ASSERT_EQ(other.connect("127.0.0.1", store().port(), PendingReply::keep), 0);
+    ASSERT_NE(other.context(), context);
+    {
+        const auto written = other.command("SET shared %s", "one");
+        ASSERT_TRUE(written.arrived());
+        EXPECT_EQ(other.last_reply(), written.get());
+        EXPECT_EQ(last_reply, nullptr);
+        const auto read = connection.command("GET shared");
+        EXPECT_EQ(last_reply, read.get());
+        EXPECT_EQ(other.last_reply(), written.get());
+        ASSERT_EQ(read.get()->type, REDIS_REPLY_STRING);
+        EXPECT_STREQ(read.get()->str, "one");
+    }
+    EXPECT_EQ(other.last_reply(), nullptr);
+    EXPECT_EQ(last_reply, nullptr);
+
+    EXPECT_EQ(other.connect("127.0.0.1", dcu::test::free_loopback_port(), PendingReply::keep), -1);
+    EXPECT_FALSE(other.command("PING").arrived());
+    EXPECT_FALSE(other.alive());
+    EXPECT_STREQ(other.error_text(), "no store connection");
+    EXPECT_TRUE(connection.alive());
+    EXPECT_TRUE(connection.command("PING").arrived());
+}
+
+// A request is one scope: an entry point that another calls (find_ser_num
+// inside a handler) opens a scope inside the handler's, and must still see
+// a command of the request that failed before it opened.
+TEST_F(StoreLayer, AScopeInsideAnotherCountsFromTheOuterOnesStart) {
+    dcu::store::OwnedConnection gone;  // never connected: every command fails
+    {
+        const dcu::store::RequestScope request;
+        EXPECT_FALSE(request.store_failed());
+        EXPECT_FALSE(gone.command("PING").arrived());
+        {
+            const dcu::store::RequestScope inner;
+            EXPECT_EQ(dcu::store::RequestScope::current(), &inner);
+            EXPECT_TRUE(inner.store_failed());
+        }
+        EXPECT_EQ(dcu::store::RequestScope::current(), &request);
+        EXPECT_TRUE(request.store_failed());
+    }
+    EXPECT_EQ(dcu::store::RequestScope::current(), nullptr);
+    // The next request starts clean, and sees its own failures only.
+    const dcu::store::RequestScope next;
+    EXPECT_FALSE(next.store_failed());
+    EXPECT_TRUE(connection.command("PING").arrived());
+    EXPECT_FALSE(next.store_failed());
+    EXPECT_FALSE(gone.command("PING").arrived());
+    EXPECT_TRUE(next.store_failed());
 }
 
 TEST(UnitPaths, RootPrefixesEveryAbsolutePath) {

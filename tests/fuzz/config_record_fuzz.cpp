@@ -44,13 +44,16 @@ bool frame_matches(const std::array<std::uint8_t, kRecordSize> &record) {
 }
 
 void publish_and_check(const std::array<std::uint8_t, kRecordSize> &record) {
-    static auto *store = new dcu::fuzz::RecordingStore();  // for the whole run
-    std::memcpy(&dlms_dcu_config, record.data(), kRecordSize);
+    // For the whole run.
+    static auto *connection = new dcu::store::OwnedConnection();
+    static auto *store = new dcu::fuzz::RecordingStore(*connection);
+    dcu_config_record config;
+    std::memcpy(&config, record.data(), kRecordSize);
     // The publisher's standard-output lines are not what is checked here.
     std::FILE *saved = stdout;
     static std::FILE *null_out = std::fopen("/dev/null", "w");
     stdout = null_out;
-    for (const auto &step : kPublishingSequence) (void)publish_step(step.step, OnNoReply::go_on);
+    for (const auto &step : kPublishingSequence) (void)publish_step(*connection, config, step.step, OnNoReply::go_on);
     stdout = saved;
     const auto commands = store->take();
     if (commands.size() != kPublishTable.size()) fail("not one command per table entry");

@@ -12,8 +12,6 @@
 #include <string_view>
 #include <utility>
 
-#include "dcu/host_services.h"
-
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #include <sanitizer/lsan_interface.h>
@@ -90,7 +88,7 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-RecordingStore::RecordingStore() {
+RecordingStore::RecordingStore(store::Connection &connection) : connection_(connection) {
     int fds[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) throw std::runtime_error("socketpair failed");
     far_end_ = fds[1];
@@ -106,12 +104,11 @@ RecordingStore::RecordingStore() {
         ignore_allocations_for_leak_check();
         serve(far_end_);
     });
-    p_redis_handler = redisConnectFd(fds[0]);
+    connection_.adopt(redisConnectFd(fds[0]));
 }
 
 RecordingStore::~RecordingStore() {
-    if (p_redis_handler != nullptr) redisFree(p_redis_handler);  // closes the near end: the server sees the end
-    p_redis_handler = nullptr;
+    connection_.close();  // closes the near end: the server sees the end
     server_.join();
     ::close(far_end_);
 }

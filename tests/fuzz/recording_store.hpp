@@ -1,6 +1,6 @@
 // A stand-in for the store that records every command it receives and
 // answers each with +OK, or with what a responder makes of it: the far end of
-// a socket pair, served by a thread, with p_redis_handler connected to the
+// a socket pair, served by a thread, with a store connection connected to the
 // near end. The code under test goes through hiredis and the store layer
 // exactly as against a real server.
 #pragma once
@@ -12,12 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include "common/store.hpp"
+
 namespace dcu::fuzz {
 
 class RecordingStore {
 public:
-    // Connects p_redis_handler to a new stand-in.
-    RecordingStore();
+    // Connects `connection` to a new stand-in; it is closed again when the
+    // stand-in goes.
+    explicit RecordingStore(store::Connection &connection);
     RecordingStore(const RecordingStore &) = delete;
     RecordingStore &operator=(const RecordingStore &) = delete;
     ~RecordingStore();
@@ -39,6 +42,7 @@ private:
     void serve(int fd);
     void serve_commands(int fd);
 
+    store::Connection &connection_;
     int far_end_ = -1;
     std::thread server_;
     mutable std::mutex mutex_;

@@ -33,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/store.hpp"
 #include "dcu/reqhandlers.h"
 #include "host/requests.hpp"
 #include "reqhandlers/json_escape.hpp"
@@ -407,7 +408,8 @@ void connect_store() {
     auto &instance = store_instance();
     if (instance && instance->connected()) return;
     instance.reset();
-    instance = std::make_unique<dcu::fuzz::RecordingStore>();
+    // The library's connection, the one in the host's p_redis_handler.
+    instance = std::make_unique<dcu::fuzz::RecordingStore>(dcu::store::bound_connection());
 }
 
 struct Request {

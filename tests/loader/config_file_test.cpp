@@ -1,5 +1,6 @@
-// read_bin_cfg and modbus_crc16 in-process: the CRC, every check's outcome and
-// output, what the record holds afterwards, and every single-bit flip.
+// Reading the configuration file (read_bin_cfg's work) and modbus_crc16
+// in-process: the CRC, every check's outcome and output, what the record
+// holds afterwards, and every single-bit flip.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -105,9 +106,12 @@ const ReadCase kReadCases[] = {
      -1},
 };
 
+using dcu::loader::read_config_file;
+
 class ReadBinCfg : public ::testing::TestWithParam<ReadCase> {
 protected:
     dcu::test::TempDir dir;
+    dcu_config_record record_read;
 };
 
 TEST_P(ReadBinCfg, ChecksInOrderAndKeepsTheBytesRead) {
@@ -115,17 +119,17 @@ TEST_P(ReadBinCfg, ChecksInOrderAndKeepsTheBytesRead) {
     const std::string content = GetParam().file(record);
     const auto path = dir / "dlms_api_config.cfg";
     dcu::test::write_file(path, content);
-    std::memset(&dlms_dcu_config, 0xA5, sizeof dlms_dcu_config);
+    std::memset(&record_read, 0xA5, sizeof record_read);
 
     fx::CapturedOutput out;
-    const int result = read_bin_cfg(path.c_str());
+    const int result = read_config_file(path.c_str(), record_read);
     EXPECT_EQ(out.finish(), "Sizeof cfg str : 4716\n" + GetParam().stdout_after_size_line(record));
     EXPECT_EQ(result, GetParam().result);
 
     // The record holds the file's first 4716 bytes, zero past a short file.
     std::string expected = content.substr(0, 4716);
     expected.resize(4716, '\0');
-    EXPECT_EQ(std::memcmp(&dlms_dcu_config, expected.data(), 4716), 0);
+    EXPECT_EQ(std::memcmp(&record_read, expected.data(), 4716), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReadBinCfg, ::testing::ValuesIn(kReadCases),
@@ -133,13 +137,14 @@ INSTANTIATE_TEST_SUITE_P(Files, ReadBinCfg, ::testing::ValuesIn(kReadCases),
 
 TEST(ReadBinCfgMissingFile, ReportsAndLeavesTheRecordAsItWas) {
     dcu::test::TempDir dir;
-    std::memset(&dlms_dcu_config, 0xA5, sizeof dlms_dcu_config);
+    dcu_config_record record_read;
+    std::memset(&record_read, 0xA5, sizeof record_read);
     fx::CapturedOutput out;
     fx::CapturedOutput err(2);
-    EXPECT_EQ(read_bin_cfg((dir / "absent.cfg").c_str()), -1);
+    EXPECT_EQ(read_config_file((dir / "absent.cfg").c_str(), record_read), -1);
     EXPECT_EQ(err.finish(), "fopen : No such file or directory\n");
     EXPECT_EQ(out.finish(), "Sizeof cfg str : 4716\n");
-    const auto *bytes = reinterpret_cast<const unsigned char *>(&dlms_dcu_config);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&record_read);
     EXPECT_TRUE(std::all_of(bytes, bytes + 4716, [](unsigned char b) { return b == 0xA5; }));
 }
 
@@ -151,6 +156,7 @@ TEST(ReadBinCfgBitFlips, EverySingleBitFlipIsRejected) {
     const auto path = dir / "dlms_api_config.cfg";
     fx::Record record = fx::distinct_record();
     fx::write_record(path, record);
+    dcu_config_record record_read;
 
     // Each flip rewrites only the flipped byte in place.
     dcu::UniqueFd file(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
@@ -163,7 +169,7 @@ TEST(ReadBinCfgBitFlips, EverySingleBitFlipIsRejected) {
     for (std::size_t byte = 0; byte < record.size(); ++byte) {
         for (int bit = 0; bit < 8; ++bit) {
             put_byte(byte, static_cast<std::uint8_t>(record[byte] ^ (1U << bit)));
-            if (read_bin_cfg(path.c_str()) != -1) ++accepted;
+            if (read_config_file(path.c_str(), record_read) != -1) ++accepted;
         }
         put_byte(byte, record[byte]);
     }
@@ -182,7 +188,7 @@ TEST(ReadBinCfgBitFlips, EverySingleBitFlipIsRejected) {
 
     // The file is back to the untouched record, which still passes.
     fx::CapturedOutput quiet;
-    EXPECT_EQ(read_bin_cfg(path.c_str()), 0);
+    EXPECT_EQ(read_config_file(path.c_str(), record_read), 0);
 }
 
 }  // namespace

@@ -68,6 +68,104 @@ TEST(TextBuilder, DeferredCountLandsBeforeTheListItCounts) {
               "{\n\"DIR_NAME\":\"meter_id_3\",\n\"NUM_FILES\":\"2\",\n\"FILE_LIST\":\n[\n\"billing\",\"billing_old\"]\n}\n");
 }
 
+// Deferred members are put in place when the text is finished, all in one
+// move: wherever they stand (first in an object, side by side, nested) and
+// in whatever order they are filled, the text is the one written with each
+// member in its place.
+struct DeferredCase {
+    const char *name;
+    bool first_in_object;  // the first member deferred opens its object
+    bool side_by_side;     // the second deferred right after the first
+    bool nested;           // the second inside an inner object
+    bool second_filled_first;
+};
+
+void PrintTo(const DeferredCase &c, std::ostream *os) { *os << c.name; }
+
+class DeferredMembers : public ::testing::TestWithParam<DeferredCase> {};
+
+TEST_P(DeferredMembers, LandWhereTheyWereDeferred) {
+    const DeferredCase &c = GetParam();
+    // Writes the shape, the two counts either deferred or in place.
+    auto write = [&](TextBuilder &text, bool deferred) {
+        TextBuilder::Slot first, second;
+        if (!c.first_in_object) text.member("MET_SERNUM", "SN01");
+        if (deferred) first = text.defer_member(48);
+        else text.member("NUM_PARAM", 2);
+        if (!c.side_by_side) text.member("DIR_NAME", "meter_id_3");
+        if (c.nested) text.open_member("INNER", layout::kObject);
+        if (deferred) second = text.defer_member(48);
+        else text.member("NUM_ENTRIES", 12345);
+        text.open_member("BILL_DATA", layout::kRowList);
+        for (int row = 0; row < 3; ++row) {
+            text.open_element(layout::kInlineObject);
+            text.member("V0", std::to_string(row));
+            text.close();
+        }
+        text.close();
+        if (c.nested) text.close();
+        if (deferred && c.second_filled_first) text.fill(second, "NUM_ENTRIES", 12345);
+        if (deferred) text.fill(first, "NUM_PARAM", 2);
+        if (deferred && !c.second_filled_first) text.fill(second, "NUM_ENTRIES", 12345);
+        text.member("LAST", "x");
+        text.finish();
+    };
+    std::vector<char> in_place_buffer(512), deferred_buffer(512, '\x5a');
+    TextBuilder in_place(in_place_buffer), deferred(deferred_buffer);
+    write(in_place, false);
+    write(deferred, true);
+    EXPECT_EQ(deferred.text(), in_place.text());
+    EXPECT_FALSE(deferred.overflowed());
+    EXPECT_EQ(dcu::test::strict_json_error(deferred.text()), "") << deferred.text();
+    // Beyond the text, nothing of the moves is left.
+    EXPECT_EQ(deferred_buffer[deferred.size()], '\0');
+}
+
+const DeferredCase kDeferredCases[] = {
+    {"apart_filled_in_order", false, false, false, false},
+    {"apart_later_filled_first", false, false, false, true},
+    {"side_by_side", false, true, false, false},
+    {"side_by_side_later_filled_first", false, true, false, true},
+    {"first_in_its_object", true, false, false, true},
+    {"second_nested", false, false, true, true},
+    {"first_in_object_and_side_by_side", true, true, false, false},
+};
+INSTANTIATE_TEST_SUITE_P(Shapes, DeferredMembers, ::testing::ValuesIn(kDeferredCases),
+                         [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// A filled member's bytes stay kept until finish puts it in the text: what
+// is written after the fill can't take them, so the finished text still
+// fits its buffer, cut where it would have been cut with the member in place.
+TEST(TextBuilder, AFilledMemberKeepsItsBytesUntilFinish) {
+    for (std::size_t capacity = 40; capacity <= 160; ++capacity) {
+        std::vector<char> memory(capacity + 64, '\x5a');
+        TextBuilder text(std::span<char>(memory.data(), capacity));
+        const auto slot = text.defer_member(48);
+        text.open_member("LIST", layout::kEntryLine);
+        text.close();
+        const bool all_kept = !text.overflowed();
+        text.fill(slot, "NUM_FILES", 1234567);
+        std::size_t listed = 0;
+        while (text.member("K" + std::to_string(listed), "v")) ++listed;
+        const std::size_t size = text.finish();
+        ASSERT_LT(size, capacity);
+        for (std::size_t i = capacity; i < memory.size(); ++i) ASSERT_EQ(memory[i], '\x5a') << capacity;
+        EXPECT_EQ(dcu::test::strict_json_error(text.text()), "") << text.text();
+
+        // The same members written in place get exactly as far (once the
+        // count's 48 bytes and the list were there).
+        if (!all_kept) continue;
+        std::vector<char> plain(capacity);
+        TextBuilder reference(plain);
+        reference.member("NUM_FILES", 1234567);
+        reference.open_member("LIST", layout::kEntryLine);
+        reference.close();
+        std::size_t reference_listed = 0;
+        while (reference.member("K" + std::to_string(reference_listed), "v")) ++reference_listed;
+        EXPECT_EQ(listed, reference_listed) << capacity;
+    }
+}
+
 TEST(TextBuilder, PatchReplacesAValueOfTheSameLength) {
     std::vector<char> buffer(128);
     TextBuilder text(buffer);
