@@ -9,6 +9,7 @@
 
 #include "host/escaped_nul.hpp"
 #include "host/request_limits.hpp"
+#include "reqhandlers/envelope.hpp"
 #include "reqhandlers/json_escape.hpp"
 
 namespace dcu::host {
@@ -191,10 +192,17 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
 MachineRequest parse_machine_request(std::string_view text) { return parse_machine_request(text, request_table()); }
 
 std::string failure_answer(const RequestFailure &failure) {
-    using answer::escaped;
-    return "{\n\"TYPE\":\"" + escaped(failure.type) + "\",\n\"SEQ_NUM\":\"" + escaped(failure.seq_num) +
-           "\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"" +
-           escaped(failure.reason) + "\"\n}\n}\n";
+    // Room for the envelope's own text and for every value at its worst
+    // once escaped: the builder never has to leave anything out.
+    constexpr std::size_t kEnvelopeRoom = 256;
+    std::string text(kEnvelopeRoom + answer::max_escaped_length(failure.type.size() + failure.seq_num.size() +
+                                                                failure.reason.size()),
+                     '\0');
+    answer::TextBuilder builder{std::span<char>(text)};
+    answer::open_envelope(builder, failure.type, failure.seq_num, answer::CommandType::od_message, answer::kFailure);
+    builder.member("REASON", failure.reason);
+    text.resize(builder.finish());
+    return text;
 }
 
 }  // namespace dcu::host
