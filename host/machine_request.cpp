@@ -16,20 +16,6 @@ namespace dcu::host {
 
 namespace {
 
-// Requests whose answer TYPE does not name them alone, keyed by word. An
-// empty TYPE keeps a request away from machines.
-struct TypeOverride {
-    std::string_view word;
-    std::string_view type;
-};
-constexpr TypeOverride kTypeOverrides[] = {
-    {"content dp", "GET_DP_FILE_CONTENT"},  // answered as GET_BILL_FILE_CONTENT, like "content bill"
-    {"event-verbose", "OD_EVENT_DETAIL"},   // answered as OD_EVENT, like "event"
-    {"event-dump", "OD_EVENT_DUMP"},        // no answer
-    {"ls-range", "OD_LS_RANGE"},            // no answer
-    {"selection", ""},                      // the host's own
-};
-
 constexpr std::string_view kUnknownType = "UNKNOWN";
 constexpr std::string_view kSeqMember = "SEQ_NUM";
 
@@ -137,16 +123,10 @@ private:
 
 }  // namespace
 
-std::string_view machine_type(const RequestSpec &row) {
-    for (const auto &entry : kTypeOverrides)
-        if (entry.word == row.word) return entry.type;
-    return row.answer_type;
-}
-
 const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table) {
     if (type.empty()) return nullptr;
     for (const auto &row : table)
-        if (machine_type(row) == type) return &row;
+        if (row.machine_type == type) return &row;
     return nullptr;
 }
 

@@ -265,7 +265,7 @@ TEST_P(MqttHost, EveryRequestTypeIsAnsweredAsOnTheCommandLine) {
         int answered = 0, succeeded = 0, silent = 0;
         int seq = 100;
         for (const auto &row : dcu::host::request_table()) {
-            const std::string type(dcu::host::machine_type(row));
+            const std::string type(row.machine_type);
             if (type.empty()) continue;
             ++seq;
             // The words, then the same request as a machine sends it; numbers
