@@ -7,7 +7,7 @@
 // and over, paced only by the line. Both run until stopped from outside.
 #include <cstdio>
 
-#include "tools/serial/arguments.hpp"
+#include "common/decimal_text.hpp"
 #include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
 
@@ -34,9 +34,9 @@ bool isDeviceFamily(int family) { return family >= kTtyS && family <= kTtyAcm; }
 bool isSpeedIndex(int index) { return index >= 7 && index <= 14; }
 
 int run(char **argv) {
-    const int family = argToInt(argv[1]);
-    const int port = argToInt(argv[2]);
-    int speed = argToInt(argv[3]);
+    const int family = decimal::atoi_value(argv[1]);
+    const int port = decimal::atoi_value(argv[2]);
+    int speed = decimal::atoi_value(argv[3]);
     if (!isDeviceFamily(family)) {
         std::puts("Invalid type");
         return kExitFailure;

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "tools/serial/arguments.hpp"
+#include "common/decimal_text.hpp"
 #include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
 
@@ -26,8 +26,8 @@ constexpr int kExitFailure = 1;
 bool isSpeedIndex(int index) { return index >= 7 && index <= 15; }
 
 int run(char **argv) {
-    const int port = argToInt(argv[1]);
-    int speed = argToInt(argv[2]);
+    const int port = decimal::atoi_value(argv[1]);
+    int speed = decimal::atoi_value(argv[2]);
     // The speed is checked before the port, so both messages can appear.
     if (!isSpeedIndex(speed)) {
         std::puts(kDefaultSpeed);
