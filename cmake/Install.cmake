@@ -68,11 +68,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/examples/sample-unit.json
 
 # The example host is built with the project (not installed as a program), so
 # that it keeps compiling, as C99 with every warning, against the public
-# headers and the shared library, as an integrator's host would.
+# headers and the shared library, as an integrator's host would; the C host
+# test (tests/host/c_host_test.cpp) runs it.
 add_executable(dcu_example_host ${PROJECT_SOURCE_DIR}/packaging/example-host.c)
 target_link_libraries(dcu_example_host PRIVATE reqhandlers)
-target_compile_options(dcu_example_host PRIVATE -std=c99 -pedantic-errors -Wall -Wextra
-                       $<$<BOOL:${DCU_WERROR}>:-Werror>)
+target_compile_options(dcu_example_host PRIVATE -std=c99 -pedantic-errors -Wall -Wextra -Werror)
+# The library refers to the globals and functions the host defines.
+set_target_properties(dcu_example_host PROPERTIES ENABLE_EXPORTS ON)
 
 # Copyright file, changelog and manual pages of every package; the contract.
 include(${CMAKE_CURRENT_LIST_DIR}/PackageDocs.cmake)

@@ -1,5 +1,7 @@
 #include "common/replace_file.hpp"
 
+#include "common/whole_file.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/random.h>
@@ -122,17 +124,8 @@ FileReplacement::FileReplacement(const std::string &path) {
 FileReplacement::~FileReplacement() { discard(); }
 
 bool FileReplacement::write(std::string_view text) noexcept {
-    while (error_ == 0 && !text.empty()) {
-        const ssize_t n = ::write(file_.get(), text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            fail(errno);
-        } else if (n == 0) {
-            fail(ENOSPC);
-        } else {
-            text.remove_prefix(static_cast<std::size_t>(n));
-        }
-    }
+    if (error_ != 0) return false;
+    if (const int error = write_all(file_.get(), text); error != 0) fail(error);
     return error_ == 0;
 }
 

@@ -1,9 +1,9 @@
 // The unit's record keys: the store hashes that the meter-reading and modem
 // processes keep and the handlers read, the command hash that the handlers
 // write for the meter-reading process, and the configuration fields
-// published by cfgload that the diagnostics read. The handlers, cfgload's
-// publish table and metersim all take the names from here, so that what
-// metersim writes is what the handlers read.
+// published by cfgload that the diagnostics and the host read. The
+// handlers, the host, cfgload's publish table and metersim all take the
+// names from here, so that what metersim writes is what the handlers read.
 //
 // Formats with %d take a port p (0 to 3) and a meter m (0 to 4), in that
 // order, or an element number k; Key fills them in. Commands name a key
@@ -70,14 +70,25 @@ inline constexpr char kModemRegistrationField[] = "RegStatus";
 inline constexpr char kModemOperatorField[] = "Operator";
 inline constexpr char kModemImeiField[] = "IMEI";
 
-// ---- published by cfgload, read by the diagnostics --------------------------
+// ---- published by cfgload, read by the diagnostics and the host -------------
 
 inline constexpr char kGeneralInfo[] = "DCU_GEN_INFO";
 inline constexpr char kMeterTypeField[] = "MeterType";
+// The unit's own serial number, which its presence on the broker names.
+inline constexpr char kUnitSerialNumberField[] = "SerNum";
 // The meter count of serial meter port p, and of the Ethernet meters.
 inline constexpr char kSerialMeterInfo[] = "P_%dSER_MET_INFO";
 inline constexpr char kEthernetMeterInfo[] = "ETH_MET_INFO";
 inline constexpr char kNumMetersField[] = "NumMeters";
+
+// The head-end link's broker and topics.
+inline constexpr char kMqttInfo[] = "MQTT_INFO";
+inline constexpr char kBrokerIpField[] = "BrokerIp";
+inline constexpr char kBrokerPortField[] = "BrokerPort";
+inline constexpr char kBrokerUserField[] = "BrokerUname";
+inline constexpr char kBrokerPasswordField[] = "BrokerPass";
+inline constexpr char kCommandTopicField[] = "CmdSubTopic";
+inline constexpr char kAnswerTopicField[] = "PubTopic";
 
 // A key or field with its numbers filled in, on the stack: the longest the
 // unit has is a few dozen bytes.

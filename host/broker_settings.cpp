@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 
 namespace dcu::host {
 
@@ -43,8 +44,11 @@ std::optional<std::pair<std::string, std::uint16_t>> parse_host_port(std::string
 
 BrokerSettings settings_from_store() {
     BrokerSettings settings;
+    namespace keys = unit_keys;
     const store::Reply reply =
-        store::command("HMGET MQTT_INFO BrokerIp BrokerPort BrokerUname BrokerPass CmdSubTopic PubTopic");
+        store::command("HMGET %s %s %s %s %s %s %s", keys::kMqttInfo, keys::kBrokerIpField, keys::kBrokerPortField,
+                       keys::kBrokerUserField, keys::kBrokerPasswordField, keys::kCommandTopicField,
+                       keys::kAnswerTopicField);
     auto text = [&reply](Field field) { return std::string(reply.element_text(field).value_or("")); };
     settings.host = text(kBrokerIp);
     settings.port = port_of(text(kBrokerPort));

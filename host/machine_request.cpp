@@ -9,25 +9,12 @@
 
 #include "host/escaped_nul.hpp"
 #include "host/request_limits.hpp"
+#include "reqhandlers/envelope.hpp"
 #include "reqhandlers/json_escape.hpp"
 
 namespace dcu::host {
 
 namespace {
-
-// Requests whose answer TYPE does not name them alone, keyed by word. An
-// empty TYPE keeps a request away from machines.
-struct TypeOverride {
-    std::string_view word;
-    std::string_view type;
-};
-constexpr TypeOverride kTypeOverrides[] = {
-    {"content dp", "GET_DP_FILE_CONTENT"},  // answered as GET_BILL_FILE_CONTENT, like "content bill"
-    {"event-verbose", "OD_EVENT_DETAIL"},   // answered as OD_EVENT, like "event"
-    {"event-dump", "OD_EVENT_DUMP"},        // no answer
-    {"ls-range", "OD_LS_RANGE"},            // no answer
-    {"selection", ""},                      // the host's own
-};
 
 constexpr std::string_view kUnknownType = "UNKNOWN";
 constexpr std::string_view kSeqMember = "SEQ_NUM";
@@ -136,16 +123,10 @@ private:
 
 }  // namespace
 
-std::string_view machine_type(const RequestSpec &row) {
-    for (const auto &entry : kTypeOverrides)
-        if (entry.word == row.word) return entry.type;
-    return row.answer_type;
-}
-
 const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table) {
     if (type.empty()) return nullptr;
     for (const auto &row : table)
-        if (machine_type(row) == type) return &row;
+        if (row.machine_type == type) return &row;
     return nullptr;
 }
 
@@ -191,10 +172,17 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
 MachineRequest parse_machine_request(std::string_view text) { return parse_machine_request(text, request_table()); }
 
 std::string failure_answer(const RequestFailure &failure) {
-    using answer::escaped;
-    return "{\n\"TYPE\":\"" + escaped(failure.type) + "\",\n\"SEQ_NUM\":\"" + escaped(failure.seq_num) +
-           "\",\n\"CMD_TYPE\":\"OD_MESSAGE\",\n\"CMD_STATUS\":\"FAILURE\",\n\"DATA\":\n{\n\"REASON\":\"" +
-           escaped(failure.reason) + "\"\n}\n}\n";
+    // Room for the envelope's own text and for every value at its worst
+    // once escaped: the builder never has to leave anything out.
+    constexpr std::size_t kEnvelopeRoom = 256;
+    std::string text(kEnvelopeRoom + answer::max_escaped_length(failure.type.size() + failure.seq_num.size() +
+                                                                failure.reason.size()),
+                     '\0');
+    answer::TextBuilder builder{std::span<char>(text)};
+    answer::open_envelope(builder, failure.type, failure.seq_num, answer::CommandType::od_message, answer::kFailure);
+    builder.member("REASON", failure.reason);
+    text.resize(builder.finish());
+    return text;
 }
 
 }  // namespace dcu::host

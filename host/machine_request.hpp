@@ -16,12 +16,7 @@
 
 namespace dcu::host {
 
-// The TYPE a machine names a request with: the TYPE of its answer, or, where
-// that is shared with another request or there is no answer, a TYPE of its
-// own. Empty for the host's own requests, which machines can't send.
-std::string_view machine_type(const RequestSpec &row);
-
-// The row of the table that a machine TYPE names, if any.
+// The row of the table whose machine_type a machine TYPE names, if any.
 const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table);
 
 // Why a machine request can't be answered, and what of it could be read.

@@ -197,7 +197,7 @@ void refuse_request(std::string_view payload, const std::string &reason) {
     if (!payload.empty()) {
         auto machine = dcu::host::parse_machine_request(payload);
         if (machine.request) {
-            failure.type = dcu::host::machine_type(*machine.request->row);
+            failure.type = machine.request->row->machine_type;
             const auto &specs = machine.request->row->args;
             for (std::size_t i = 0; i < specs.size() && i < machine.request->args.size(); ++i)
                 if (specs[i].member == "SEQ_NUM") failure.seq_num = machine.request->args[i].text;

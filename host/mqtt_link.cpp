@@ -49,6 +49,25 @@ const char *refusal_text(int result) {
 
 MqttLink &link_of(void *self) { return *static_cast<MqttLink *>(self); }
 
+// Runs a callback's work so that nothing unwinds through the client
+// library's C frames: whatever it throws, a standard exception or anything
+// else, ends here and is reported with what can be said of it.
+template <typename Work, typename Report>
+void without_unwinding(Work &&work, Report &&report) noexcept {
+    try {
+        work();
+    } catch (const std::exception &error) {
+        report(error.what());
+    } catch (...) {
+        report("an exception of no standard type");
+    }
+}
+
+// The report of a callback that has nothing of its own to say.
+auto reported_by(const char *fun_name) {
+    return [fun_name](const char *what) { dbg_log(0, "%-20s : Callback cut short: %s\n", fun_name, what); };
+}
+
 struct PropertiesFree {
     void operator()(mosquitto_property *properties) const noexcept { mosquitto_property_free_all(&properties); }
 };
@@ -228,73 +247,80 @@ int MqttLink::publish(std::string_view answer) {
     return 0;
 }
 
-void MqttLink::on_connect(mosquitto *client, void *self, int result, int, const mosquitto_property *) {
-    MqttLink &link = link_of(self);
-    const char *host = link.settings_.host.c_str();
-    const unsigned port = link.settings_.port;
-    if (result != 0) {
-        dbg_log(0, "%-20s : Broker %s:%u refused the connection: %s\n", "on_connect()", host, port,
-                refusal_text(result));
-        return;
-    }
-    link.accepted_ = link.was_accepted_ = true;
-    link.accepted_at_ = Clock::now();
-    link.presence_.connection = ++link.accepted_count_;
-    dbg_log(0, "%-20s : Connected to broker %s:%u\n", "on_connect()", host, port);
-    // The session is clean: the subscription is made again on every
-    // connection. ONLINE waits for it: a head-end that asks as soon as it
-    // sees ONLINE must find the unit listening.
-    const int subscribed = mosquitto_subscribe(client, nullptr, link.settings_.sub_topic.c_str(), kQos);
-    if (subscribed != MOSQ_ERR_SUCCESS)
-        dbg_log(0, "%-20s : Could not subscribe to %s: %s\n", "on_connect()", link.settings_.sub_topic.c_str(),
-                error_text(subscribed));
+void MqttLink::on_connect(mosquitto *client, void *self, int result, int, const mosquitto_property *) noexcept {
+    without_unwinding([&] {
+        MqttLink &link = link_of(self);
+        const char *host = link.settings_.host.c_str();
+        const unsigned port = link.settings_.port;
+        if (result != 0) {
+            dbg_log(0, "%-20s : Broker %s:%u refused the connection: %s\n", "on_connect()", host, port,
+                    refusal_text(result));
+            return;
+        }
+        link.accepted_ = link.was_accepted_ = true;
+        link.accepted_at_ = Clock::now();
+        link.presence_.connection = ++link.accepted_count_;
+        dbg_log(0, "%-20s : Connected to broker %s:%u\n", "on_connect()", host, port);
+        // The session is clean: the subscription is made again on every
+        // connection. ONLINE waits for it: a head-end that asks as soon as it
+        // sees ONLINE must find the unit listening.
+        const int subscribed = mosquitto_subscribe(client, nullptr, link.settings_.sub_topic.c_str(), kQos);
+        if (subscribed != MOSQ_ERR_SUCCESS)
+            dbg_log(0, "%-20s : Could not subscribe to %s: %s\n", "on_connect()", link.settings_.sub_topic.c_str(),
+                    error_text(subscribed));
+    }, reported_by("on_connect()"));
 }
 
-void MqttLink::on_disconnect(mosquitto *, void *self, int result, const mosquitto_property *) {
-    MqttLink &link = link_of(self);
-    const bool was_connected = std::exchange(link.accepted_, false);
-    const char *host = link.settings_.host.c_str();
-    const unsigned port = link.settings_.port;
-    if (result == 0) dbg_log(0, "%-20s : Disconnected from broker %s:%u\n", "on_disconnect()", host, port);
-    else if (was_connected)
-        dbg_log(0, "%-20s : Lost the broker %s:%u: %s\n", "on_disconnect()", host, port, error_text(result));
+void MqttLink::on_disconnect(mosquitto *, void *self, int result, const mosquitto_property *) noexcept {
+    without_unwinding([&] {
+        MqttLink &link = link_of(self);
+        const bool was_connected = std::exchange(link.accepted_, false);
+        const char *host = link.settings_.host.c_str();
+        const unsigned port = link.settings_.port;
+        if (result == 0) dbg_log(0, "%-20s : Disconnected from broker %s:%u\n", "on_disconnect()", host, port);
+        else if (was_connected)
+            dbg_log(0, "%-20s : Lost the broker %s:%u: %s\n", "on_disconnect()", host, port, error_text(result));
+    }, reported_by("on_disconnect()"));
 }
 
 void MqttLink::on_subscribe(mosquitto *, void *self, int, int count, const int *granted_qos,
-                            const mosquitto_property *) {
-    MqttLink &link = link_of(self);
-    const char *topic = link.settings_.sub_topic.c_str();
-    // 0x80 and above in place of a QoS: the broker refused the subscription,
-    // and the unit can't hear requests: it does not say ONLINE.
-    if (count < 1 || granted_qos[0] > 2) {
-        dbg_log(0, "%-20s : Broker refused the subscription to %s\n", "on_subscribe()", topic);
-        return;
-    }
-    dbg_log(0, "%-20s : Subscribed to %s (QoS %d)\n", "on_subscribe()", topic, granted_qos[0]);
-    link.publish_state("ONLINE");
+                            const mosquitto_property *) noexcept {
+    without_unwinding([&] {
+        MqttLink &link = link_of(self);
+        const char *topic = link.settings_.sub_topic.c_str();
+        // 0x80 and above in place of a QoS: the broker refused the subscription,
+        // and the unit can't hear requests: it does not say ONLINE.
+        if (count < 1 || granted_qos[0] > 2) {
+            dbg_log(0, "%-20s : Broker refused the subscription to %s\n", "on_subscribe()", topic);
+            return;
+        }
+        dbg_log(0, "%-20s : Subscribed to %s (QoS %d)\n", "on_subscribe()", topic, granted_qos[0]);
+        link.publish_state("ONLINE");
+    }, reported_by("on_subscribe()"));
 }
 
-void MqttLink::on_publish(mosquitto *, void *self, int, int, const mosquitto_property *) {
+void MqttLink::on_publish(mosquitto *, void *self, int, int, const mosquitto_property *) noexcept {
     MqttLink &link = link_of(self);
     if (link.in_flight_ > 0) --link.in_flight_;
 }
 
 // The library's own errors and warnings, among them OpenSSL's reason for a
 // failed handshake. Its lines never hold the password.
-void MqttLink::on_log(mosquitto *, void *, int level, const char *text) {
+void MqttLink::on_log(mosquitto *, void *, int level, const char *text) noexcept {
     if ((level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) != 0) dbg_log(0, "%-20s : %s\n", "mqtt", text);
 }
 
 void MqttLink::on_message(mosquitto *, void *self, const mosquitto_message *message,
-                          const mosquitto_property *props) {
+                          const mosquitto_property *props) noexcept {
     MqttLink &link = link_of(self);
-    // Nothing may unwind through the client library's C frames.
-    try {
-        link.handle(*message, props);
-    } catch (const std::exception &error) {
-        dbg_log(0, "%-20s : Request of %d bytes dropped: %s\n", "on_message()", message->payloadlen, error.what());
-    }
-    link.route_ = Route{link.settings_.pub_topic, {}, false};
+    without_unwinding([&] { link.handle(*message, props); },
+                      [&](const char *what) {
+                          dbg_log(0, "%-20s : Request of %d bytes dropped: %s\n", "on_message()", message->payloadlen,
+                                  what);
+                      });
+    // Whatever is published outside a request goes to the unit's own answer topic.
+    without_unwinding([&] { link.route_ = Route{link.settings_.pub_topic, {}, false}; },
+                      reported_by("on_message()"));
 }
 
 void MqttLink::handle(const mosquitto_message &message, const mosquitto_property *props) {

@@ -65,14 +65,18 @@ private:
         bool has_correlation = false;
     };
 
-    static void on_connect(mosquitto *client, void *self, int result, int flags, const mosquitto_property *props);
-    static void on_disconnect(mosquitto *client, void *self, int result, const mosquitto_property *props);
+    // The client library's callbacks: nothing thrown leaves them, since it
+    // would unwind through the library's C frames.
+    static void on_connect(mosquitto *client, void *self, int result, int flags,
+                           const mosquitto_property *props) noexcept;
+    static void on_disconnect(mosquitto *client, void *self, int result, const mosquitto_property *props) noexcept;
     static void on_subscribe(mosquitto *client, void *self, int mid, int count, const int *granted_qos,
-                             const mosquitto_property *props);
-    static void on_publish(mosquitto *client, void *self, int mid, int reason, const mosquitto_property *props);
+                             const mosquitto_property *props) noexcept;
+    static void on_publish(mosquitto *client, void *self, int mid, int reason,
+                           const mosquitto_property *props) noexcept;
     static void on_message(mosquitto *client, void *self, const mosquitto_message *message,
-                           const mosquitto_property *props);
-    static void on_log(mosquitto *client, void *self, int level, const char *text);
+                           const mosquitto_property *props) noexcept;
+    static void on_log(mosquitto *client, void *self, int level, const char *text) noexcept;
 
     int connect();
     void prepare_presence();

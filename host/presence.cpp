@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "reqhandlers/json_escape.hpp"
 
 namespace dcu::host {
@@ -22,7 +23,7 @@ std::string utc_timestamp(std::chrono::system_clock::time_point time) {
 }
 
 std::string serial_number_from_store() {
-    const store::Reply reply = store::command("HMGET DCU_GEN_INFO SerNum");
+    const store::Reply reply = store::command("HMGET %s %s", unit_keys::kGeneralInfo, unit_keys::kUnitSerialNumberField);
     return std::string(reply.element_text(0).value_or(""));
 }
 

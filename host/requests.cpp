@@ -7,7 +7,6 @@
 
 #include "common/civil_time.hpp"
 #include "common/paths.hpp"
-#include "host/machine_request.hpp"
 #include "host/request_limits.hpp"
 
 namespace dcu::host {
@@ -47,61 +46,68 @@ int content_request(const Args &a) {
 const std::vector<RequestSpec> &request_table() {
     const std::vector<ArgSpec> content_args(std::begin(kContentArgs), std::end(kContentArgs));
     static const std::vector<RequestSpec> table = {
-        {"meters", "GET_METER_SER_LIST", {kSeq}, [](const Args &a) { return send_met_ser_num_det(seq_of(a)); },
+        {"meters", "GET_METER_SER_LIST", "GET_METER_SER_LIST", {kSeq},
+         [](const Args &a) { return send_met_ser_num_det(seq_of(a)); },
          "the serial numbers of the unit's meters"},
-        {"selection", "", {{"FILE", ArgKind::text}, {"SECTION", ArgKind::text}}, selection_request,
+        {"selection", "", "", {{"FILE", ArgKind::text}, {"SECTION", ArgKind::text}}, selection_request,
          "a selection file's text as the host embeds it (FILE as on the unit)"},
-        {"inst", "OD_INST", {kSeq, {"MET_SERNUM", ArgKind::text}},
+        {"inst", "OD_INST", "OD_INST", {kSeq, {"MET_SERNUM", ArgKind::text}},
          [](const Args &a) { return send_od_inst_det(seq_of(a), text_of(a, 1)); },
          "a meter's selected instantaneous values"},
-        {"ls-range", "",
+        {"ls-range", "OD_LS_RANGE", "",
          {kSeq, {"MET_SERNUM", ArgKind::text}, {"START", ArgKind::time_stamp}, {"END", ArgKind::time_stamp}},
          [](const Args &a) {
              send_od_ls_range_det(seq_of(a), text_of(a, 1), a[2].stamp, a[3].stamp);
              return 0;
          },
          "hands a load-survey range read to the meter-reading process (no answer)"},
-        {"modem", "GET_MODEM_DIAG_MESSAGE", {kSeq}, [](const Args &a) { return send_modem_status_det(seq_of(a)); },
+        {"modem", "GET_MODEM_DIAG_MESSAGE", "GET_MODEM_DIAG_MESSAGE", {kSeq},
+         [](const Args &a) { return send_modem_status_det(seq_of(a)); },
          "the modem's state"},
-        {"commn", "GET_COMMN_STATUS_MESSAGE", {kSeq}, [](const Args &a) { return send_commn_status_det(seq_of(a)); },
+        {"commn", "GET_COMMN_STATUS_MESSAGE", "GET_COMMN_STATUS_MESSAGE", {kSeq},
+         [](const Args &a) { return send_commn_status_det(seq_of(a)); },
          "the communication status of every configured meter"},
-        {"billing", "OD_BILLING", {kSeq, kSerNum},
+        {"billing", "OD_BILLING", "OD_BILLING", {kSeq, kSerNum},
          [](const Args &a) { return send_od_billing_det(seq_of(a), text_of(a, 1)); },
          "a meter's billing profile, selected parameters"},
-        {"midnight", "OD_MID_NIGHT", {kSeq, kSerNum, {"MONTH", ArgKind::u8}, {"YEAR", ArgKind::u16}},
+        {"midnight", "OD_MID_NIGHT", "OD_MID_NIGHT", {kSeq, kSerNum, {"MONTH", ArgKind::u8}, {"YEAR", ArgKind::u16}},
          [](const Args &a) { return send_od_midnight_det(seq_of(a), text_of(a, 1), u8_of(a, 2), u16_of(a, 3)); },
          "a meter's midnight profile of one month"},
-        {"event", "OD_EVENT", {kSeq, kSerNum, kEventType},
+        {"event", "OD_EVENT", "OD_EVENT", {kSeq, kSerNum, kEventType},
          [](const Args &a) { return send_od_event_det(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
          "a meter's event log of one event type"},
-        {"event-verbose", "OD_EVENT", {kSeq, kSerNum, kEventType},
+        {"event-verbose", "OD_EVENT_DETAIL", "OD_EVENT", {kSeq, kSerNum, kEventType},
          [](const Args &a) { return send_od_event_det11(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
          "OD_EVENT again, each step reported"},
-        {"event-dump", "", {kSeq, kSerNum, kEventType},
+        {"event-dump", "OD_EVENT_DUMP", "", {kSeq, kSerNum, kEventType},
          [](const Args &a) { return send_od_event_det1(seq_of(a), text_of(a, 1), u8_of(a, 2)); },
          "the selected event columns printed, no answer"},
-        {"content event", "GET_EVENT_FILE_CONTENT", content_args, content_request<send_event_file_content>,
+        {"content event", "GET_EVENT_FILE_CONTENT", "GET_EVENT_FILE_CONTENT", content_args,
+         content_request<send_event_file_content>,
          "an event file's selected columns"},
-        {"content bill", "GET_BILL_FILE_CONTENT", content_args, content_request<send_bill_file_content>,
+        {"content bill", "GET_BILL_FILE_CONTENT", "GET_BILL_FILE_CONTENT", content_args,
+         content_request<send_bill_file_content>,
          "a billing file's selected columns"},
-        {"content dp", "GET_BILL_FILE_CONTENT", content_args, content_request<send_dp_file_content>,
+        {"content dp", "GET_DP_FILE_CONTENT", "GET_BILL_FILE_CONTENT", content_args,
+         content_request<send_dp_file_content>,
          "a daily-profile file's selected columns"},
-        {"content ls", "GET_LS_FILE_CONTENT", content_args, content_request<send_ls_file_content>,
+        {"content ls", "GET_LS_FILE_CONTENT", "GET_LS_FILE_CONTENT", content_args,
+         content_request<send_ls_file_content>,
          "a load-survey file's selected columns"},
-        {"files ls", "GET_LS_FILE_LIST", {kSeq, kSerNum},
+        {"files ls", "GET_LS_FILE_LIST", "GET_LS_FILE_LIST", {kSeq, kSerNum},
          [](const Args &a) { return send_ls_file_list_det(seq_of(a), text_of(a, 1)); },
          "a meter's load-survey files"},
-        {"files event", "GET_EVENT_FILE_LIST", {kSeq, kSerNum},
+        {"files event", "GET_EVENT_FILE_LIST", "GET_EVENT_FILE_LIST", {kSeq, kSerNum},
          [](const Args &a) { return send_event_file_list_det(seq_of(a), text_of(a, 1)); }, "a meter's event files"},
-        {"files dp", "GET_DP_FILE_LIST", {kSeq, kSerNum},
+        {"files dp", "GET_DP_FILE_LIST", "GET_DP_FILE_LIST", {kSeq, kSerNum},
          [](const Args &a) { return send_dp_file_list_det(seq_of(a), text_of(a, 1)); },
          "a meter's daily-profile files"},
-        {"files bill", "GET_BILL_FILE_LIST", {kSeq, kSerNum},
+        {"files bill", "GET_BILL_FILE_LIST", "GET_BILL_FILE_LIST", {kSeq, kSerNum},
          [](const Args &a) { return send_bill_file_list_det(seq_of(a), text_of(a, 1)); }, "a meter's billing files"},
-        {"files od", "GET_OD_LS_FILE_LIST", {kSeq, kSerNum},
+        {"files od", "GET_OD_LS_FILE_LIST", "GET_OD_LS_FILE_LIST", {kSeq, kSerNum},
          [](const Args &a) { return send_od_ls_file_list_det(seq_of(a), text_of(a, 1)); },
          "a meter's on-demand load-survey files (from the store)"},
-        {"dirs", "GET_DIR_LIST", {kSeq}, [](const Args &a) { return send_dir_list_det(seq_of(a)); },
+        {"dirs", "GET_DIR_LIST", "GET_DIR_LIST", {kSeq}, [](const Args &a) { return send_dir_list_det(seq_of(a)); },
          "the meter directories of the data tree"},
     };
     return table;
@@ -260,7 +266,7 @@ std::string usage_text() {
         if (line.size() < 44) line.resize(44, ' ');
         else line += "  ";
         text += line + std::string(row.summary);
-        if (const auto type = machine_type(row); !type.empty()) text += " [" + std::string(type) + "]";
+        if (!row.machine_type.empty()) text += " [" + std::string(row.machine_type) + "]";
         text += "\n";
     }
     return text;

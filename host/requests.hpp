@@ -39,7 +39,12 @@ using Args = std::vector<Arg>;
 
 struct RequestSpec {
     std::string_view word;          // "meters", "files bill", ...
-    std::string_view answer_type;   // TYPE of the answer; empty for host-side requests
+    // The TYPE a machine request names it by: the TYPE of its answer, or,
+    // where that is shared with another request or there is no answer, a
+    // TYPE of its own. Empty for the host's own requests, which machines
+    // can't send.
+    std::string_view machine_type;
+    std::string_view answer_type;   // TYPE of the answer; empty when there is none
     std::vector<ArgSpec> args;
     int (*call)(const Args &args);  // calls the handler; returns its result
     std::string_view summary;

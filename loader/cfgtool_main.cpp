@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
+#include "common/whole_file.hpp"
 #include "loader/cfgtool_codec.hpp"
 
 namespace {
@@ -67,18 +69,12 @@ int fail(std::string_view path, std::string_view message) {
 
 // Reads a whole file ("-": standard input). False with errno set on failure.
 bool read_whole(const std::string &path, std::string &content) {
-    dcu::UniqueFd fd(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const dcu::UniqueFd fd(path == "-" ? ::dup(STDIN_FILENO) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return false;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n == 0) return true;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
+    std::optional<std::string> read = dcu::read_all(fd.get());
+    if (!read) return false;
+    content = std::move(*read);
+    return true;
 }
 
 // The record as cfgload reads it: the first 4716 bytes, zero past a short file.

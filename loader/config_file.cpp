@@ -11,12 +11,18 @@ namespace {
 
 std::uint16_t swap_bytes(std::uint16_t value) { return static_cast<std::uint16_t>(value << 8 | value >> 8); }
 
+// The CRC as the unit prints it: swapped, so that it reads as the stored
+// CRC read little-endian.
+std::uint16_t print_calculated_crc(std::uint16_t crc) {
+    const std::uint16_t swapped = swap_bytes(crc);
+    std::printf("Calculated CRC : %X\n", static_cast<unsigned>(swapped));
+    return swapped;
+}
+
 }  // namespace
 
 extern "C" std::uint16_t modbus_crc16(const unsigned char *bytes, unsigned length) {
-    const std::uint16_t swapped = swap_bytes(dcu::loader::crc16_modbus(std::span<const std::uint8_t>(bytes, length)));
-    std::printf("Calculated CRC : %X\n", static_cast<unsigned>(swapped));
-    return swapped;
+    return print_calculated_crc(dcu::loader::crc16_modbus(std::span<const std::uint8_t>(bytes, length)));
 }
 
 namespace dcu::loader {
@@ -34,22 +40,16 @@ int read_config_file(const char *path, dcu_config_record &into) {
     (void)std::fread(&into, 1, sizeof into, file.get());
     file.reset();
 
-    const RecordBytes record = bytes_of(into);
-    std::uint32_t start_flag = 0;
-    std::uint32_t end_flag = 0;
-    std::memcpy(&start_flag, record.data() + kStartFlagOffset, sizeof start_flag);
-    std::memcpy(&end_flag, record.data() + kEndFlagOffset, sizeof end_flag);
-    if (start_flag != kFlag) {
-        std::puts("Start Flag Not Matched");
-        return -1;
+    // The checks are cfgtool's too; the unit's lines are printed here.
+    const FrameVerdict verdict = check_frame(bytes_of(into));
+    switch (verdict.failed) {
+    case FrameCheck::start_flag: std::puts("Start Flag Not Matched"); return -1;
+    case FrameCheck::end_flag: std::puts("End Flag Not Matched"); return -1;
+    case FrameCheck::crc:
+    case FrameCheck::ok: break;
     }
-    if (end_flag != kFlag) {
-        std::puts("End Flag Not Matched");
-        return -1;
-    }
-    std::uint16_t stored = 0;  // high byte first in the file, so read little-endian it is the swapped CRC
-    std::memcpy(&stored, record.data() + kCrcOffset, sizeof stored);
-    if (stored != modbus_crc16(record.data(), static_cast<unsigned>(kCrcSpan))) {
+    print_calculated_crc(verdict.computed_crc);
+    if (verdict.failed == FrameCheck::crc) {
         std::puts("Crc Not Matched");
         return -1;
     }

@@ -14,6 +14,7 @@
 
 #include "common/paths.hpp"
 #include "common/unique_fd.hpp"
+#include "common/whole_file.hpp"
 
 namespace dcu::loader {
 namespace {
@@ -61,18 +62,6 @@ UniqueFd open_log(const std::string &path, std::size_t incoming) {
     return fd;
 }
 
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 }  // namespace
 
 void write_log_line(std::string_view file_name, int level, const char *format, va_list args) {
@@ -82,7 +71,7 @@ void write_log_line(std::string_view file_name, int level, const char *format, v
 
     if (!file_name.empty()) {
         UniqueFd fd = open_log(paths::on_unit(file_name), line.size());
-        if (fd && write_all(fd.get(), line)) return;
+        if (fd && write_all(fd.get(), line) == 0) return;
     }
     // No usable log: the line is not lost, and the caller carries on.
     (void)write_all(STDERR_FILENO, line);

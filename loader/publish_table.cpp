@@ -94,7 +94,7 @@ constexpr std::array<PublishEntry, kPublishEntries> build_publish_table() {
         t.add(step, key, "DcuGpsLoc", DCU_RECORD_SLOT(S, base, DcuGpsLoc));
         t.add(step, key, "DbgLogIp", DCU_RECORD_SLOT(S, base, DbgLogIp));
         t.add(step, key, "DbgLogLevel", DCU_RECORD_SLOT(S, base, DbgLogLevel));
-        t.add(step, key, "SerNum", DCU_RECORD_SLOT(S, base, SerNum));
+        t.add(step, key, unit_keys::kUnitSerialNumberField, DCU_RECORD_SLOT(S, base, SerNum));
         t.add(step, key, "EnableAllowedMaster", DCU_RECORD_SLOT(S, base, EnableAllowedMaster));
         for (int i = 0; i < DCU_NUM_MASTERS; ++i) {
             const auto n = static_cast<std::size_t>(i);
@@ -221,20 +221,20 @@ constexpr std::array<PublishEntry, kPublishEntries> build_publish_table() {
         constexpr std::size_t base = offsetof(dcu_config_record, MqttInfo);
         using S = mqtt_info_cfg;
         constexpr Step step = Step::mqtt_info;
-        constexpr std::string_view key = "MQTT_INFO";
+        constexpr std::string_view key = unit_keys::kMqttInfo;
         t.add(step, key, "Enable", DCU_RECORD_SLOT(S, base, Enable));
-        t.add(step, key, "BrokerIp", DCU_RECORD_SLOT(S, base, BrokerIp));
+        t.add(step, key, unit_keys::kBrokerIpField, DCU_RECORD_SLOT(S, base, BrokerIp));
         t.add(step, key, "SubTopic", DCU_RECORD_SLOT(S, base, SubTopic));
-        t.add(step, key, "PubTopic", DCU_RECORD_SLOT(S, base, PubTopic));
-        t.add(step, key, "BrokerPass", DCU_RECORD_SLOT(S, base, BrokerPass));
-        t.add(step, key, "BrokerUname", DCU_RECORD_SLOT(S, base, BrokerUname));
-        t.add(step, key, "BrokerPort", DCU_RECORD_SLOT(S, base, BrokerPort));
+        t.add(step, key, unit_keys::kAnswerTopicField, DCU_RECORD_SLOT(S, base, PubTopic));
+        t.add(step, key, unit_keys::kBrokerPasswordField, DCU_RECORD_SLOT(S, base, BrokerPass));
+        t.add(step, key, unit_keys::kBrokerUserField, DCU_RECORD_SLOT(S, base, BrokerUname));
+        t.add(step, key, unit_keys::kBrokerPortField, DCU_RECORD_SLOT(S, base, BrokerPort));
         t.add(step, key, "PubSec", DCU_RECORD_SLOT(S, base, PubSec));
         t.add(step, key, "PubMint", DCU_RECORD_SLOT(S, base, PubMint));
         t.add(step, key, "PubHr", DCU_RECORD_SLOT(S, base, PubHr));
         t.add(step, key, "DiagPubTopic", DCU_RECORD_SLOT(S, base, DiagPubTopic));
         t.add(step, key, "DiagTopicEnable", DCU_RECORD_SLOT(S, base, DiagTopicEnable));
-        t.add(step, key, "CmdSubTopic", DCU_RECORD_SLOT(S, base, CmdSubTopic));
+        t.add(step, key, unit_keys::kCommandTopicField, DCU_RECORD_SLOT(S, base, CmdSubTopic));
         t.add(step, key, "PerDataTopic", DCU_RECORD_SLOT(S, base, PerDataTopic));
         t.add(step, key, "EventPubTopic", DCU_RECORD_SLOT(S, base, EventPubTopic));
         t.add(step, key, "EventTopicEnable", DCU_RECORD_SLOT(S, base, EventTopicEnable));

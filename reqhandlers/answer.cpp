@@ -1,6 +1,7 @@
 #include "reqhandlers/answer.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -29,15 +30,10 @@ std::span<char> cleared_json_text() {
 }  // namespace
 
 Answer::Answer(std::string_view type, int seq_num, CommandType command_type) : text_(cleared_json_text()) {
-    text_.member("TYPE", type);
-    text_.member("SEQ_NUM", seq_num);
-    switch (command_type) {
-    case CommandType::od_message: text_.member("CMD_TYPE", "OD_MESSAGE"); break;
-    case CommandType::modem_message: text_.member("DATATYPE", "MODEM_MESSAGE"); break;
-    case CommandType::dlms_diag_message: text_.member("DATATYPE", "DLMS_DIAG_MESSAGE"); break;
-    }
-    status_offset_ = text_.member_at("CMD_STATUS", kSuccess);
-    text_.open_member("DATA", layout::kObject);
+    char digits[16];
+    const auto written = std::to_chars(digits, digits + sizeof digits, seq_num);
+    status_offset_ = open_envelope(text_, type, std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)),
+                                   command_type, kSuccess);
 }
 
 void Answer::fail() noexcept { text_.patch(status_offset_, kFailure); }

@@ -1,28 +1,15 @@
-// The envelope that every answer of the library shares, around a
-// TextBuilder writing into json_text:
-//
-//   {
-//   "TYPE":"<type>",
-//   "SEQ_NUM":"<seq_num>",
-//   "CMD_TYPE":"OD_MESSAGE",        (DATATYPE for the diagnostics answers)
-//   "CMD_STATUS":"SUCCESS",
-//   "DATA":
-//   {
-//   ...body...
-//   }
-//   }
+// The answer of a library handler: the envelope (reqhandlers/envelope.hpp)
+// and its body, written by a TextBuilder into json_text and handed to
+// send_msg.
 #pragma once
 
 #include <string_view>
 
+#include "reqhandlers/envelope.hpp"
 #include "reqhandlers/text_builder.hpp"
 
 namespace dcu::answer {
 
-enum class CommandType { od_message, modem_message, dlms_diag_message };
-
-inline constexpr std::string_view kSuccess = "SUCCESS";
-inline constexpr std::string_view kFailure = "FAILURE";
 // Room for a count member written before the list it counts: "KEY":"<int>" and its separator.
 inline constexpr std::size_t kCountMemberRoom = 48;
 

@@ -15,7 +15,7 @@
 #include "common/unit_keys.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/answer.hpp"
-#include "reqhandlers/decimal_text.hpp"
+#include "common/decimal_text.hpp"
 #include "reqhandlers/entry_guard.hpp"
 
 namespace dcu::diagnostics {

@@ -24,15 +24,12 @@
 #include "reqhandlers/data_tree.hpp"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/meter_lookup.hpp"
+#include "reqhandlers/ondemand_rel.hpp"
 #include "reqhandlers/profile_answer.hpp"
 
 namespace dcu::profiles {
 
 namespace {
-
-constexpr std::string_view kEventType = "OD_EVENT";
-constexpr std::string_view kEventDataKey = "EVENT_DATA";
-constexpr std::string_view kEventSection = "EventParams";
 
 void print_request(const char *ser_num, uint8_t event_type) {
     std::printf("Recv od event command for ser_num : %s, event_type : %d\n", ser_num, event_type);
@@ -40,7 +37,7 @@ void print_request(const char *ser_num, uint8_t event_type) {
 
 // The event file, relative to the data root.
 std::string event_file(const meters::Position &meter, uint8_t event_type) {
-    return data_file::meter_directory_name(meter.number()) + "/event_" + std::to_string(event_type);
+    return data_file::meter_directory_name(meter.number()) + "/" + event_file_name(event_type);
 }
 
 void print_text(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
@@ -67,18 +64,18 @@ void print_selection_steps(const selection::Selection &selection,
 
 // ser_num may be null (no meter has it); the answer then echoes it as "".
 int answer_detailed(int seq_num, const char *ser_num, uint8_t event_type) {
-    const profile::BodyShape shape{ser_num != nullptr ? ser_num : "", nullptr, kEventDataKey};
+    const profile::BodyShape shape{ser_num != nullptr ? ser_num : "", nullptr, kEvent.data_key};
     const auto meter = meters::resolve(ser_num);
     if (!meter) {
-        profile::send_without_data(kEventType, seq_num, shape);
+        profile::send_without_data(kEvent.type, seq_num, shape);
         return 0;
     }
     const selection::Selection selection =
-        selection::load(paths::on_unit(paths::kEventSelection), kEventSection, selection::messages::kEventDetail);
+        selection::load(paths::on_unit(paths::kEventSelection), kEvent.section, selection::messages::kEventDetail);
 
     data_file::DataFile file;
     if (!file.open(event_file(*meter, event_type))) {
-        profile::send_without_data(kEventType, seq_num, shape);
+        profile::send_without_data(kEvent.type, seq_num, shape);
         return 0;
     }
     // The progress lines come in the order of a reading in three passes:
@@ -90,7 +87,7 @@ int answer_detailed(int seq_num, const char *ser_num, uint8_t event_type) {
     std::printf("total number of  obis line in  org event file : %d\n", static_cast<int>(lines));
     std::puts("Getting line by line details from file");
 
-    answer::Answer answer(kEventType, seq_num);
+    answer::Answer answer(kEvent.type, seq_num);
     profile::write_body(answer.body(), shape, {&file, header.selected, selection.entries});
     // Selection file problems leave this answer "SUCCESS"; a selection
     // refused for a count beyond 255 does not, nor does a read that failed.
@@ -151,7 +148,7 @@ int dump(const char *ser_num, uint8_t event_type) {
         return 0;
     }
     const selection::Selection selection =
-        selection::load(paths::on_unit(paths::kEventSelection), kEventSection, selection::messages::kEventDetail);
+        selection::load(paths::on_unit(paths::kEventSelection), kEvent.section, selection::messages::kEventDetail);
 
     const std::string tree_path = event_file(*meter, event_type);
     data_file::DataFile file;
@@ -186,8 +183,8 @@ extern "C" int send_od_event_det11(int seq_num, const char *ser_num, uint8_t eve
     profiles::print_request(ser_num_text, event_type);
     return entry::guarded([&] { return profiles::answer_detailed(seq_num, ser_num, event_type); },
                           [&] {
-                              profile::send_without_data(profiles::kEventType, seq_num,
-                                                         {ser_num_text, nullptr, profiles::kEventDataKey});
+                              profile::send_without_data(profiles::kEvent.type, seq_num,
+                                                         {ser_num_text, nullptr, profiles::kEvent.data_key});
                               return 0;
                           });
 }

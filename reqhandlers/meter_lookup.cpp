@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "common/decimal_text.hpp"
 #include "common/store.hpp"
 #include "common/unit_keys.hpp"
 #include "reqhandlers/entry_guard.hpp"
@@ -98,15 +99,7 @@ std::int16_t find_serial_number(const char *ser_num) {
 std::int16_t port_and_meter_of(const char *dir_name) noexcept {
     // The number after "meter_id_", read as atoi reads it; only its low 8 bits count.
     int number = 0;
-    if (dir_name != nullptr && std::strlen(dir_name) >= 9) {
-        const char *text = dir_name + 9;
-        while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-        bool negative = *text == '-';
-        if (*text == '-' || *text == '+') ++text;
-        unsigned low_byte = 0;
-        for (; *text >= '0' && *text <= '9'; ++text) low_byte = (low_byte * 10 + static_cast<unsigned>(*text - '0')) & 0xFF;
-        number = static_cast<int>((negative ? 256 - low_byte : low_byte) & 0xFF);
-    }
+    if (dir_name != nullptr && std::strlen(dir_name) >= 9) number = decimal::leading_low_byte(dir_name + 9);
     // Directory names counted from 1 here: meter_id_1 is port 0, meter 0.
     const int port = ((number - 1) / kMetersPerPort) & 0xFF;
     const int meter = ((number - 1) % kMetersPerPort) & 0xFF;

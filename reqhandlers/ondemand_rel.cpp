@@ -21,16 +21,6 @@ namespace dcu::profiles {
 
 namespace {
 
-struct Profile {
-    std::string_view type;
-    std::string_view section;
-    std::string_view data_key;
-};
-
-constexpr Profile kBilling{"OD_BILLING", "BillParams", "BILL_DATA"};
-constexpr Profile kMidnight{"OD_MID_NIGHT", "MNParams", "MN_DATA"};
-constexpr Profile kEvent{"OD_EVENT", "EventParams", "EVENT_DATA"};
-
 // Answers for the meter whose serial number is ser_num, from the file named
 // file_name in its directory. A serial number that no meter has is answered
 // with "FAILURE" and nothing is read.
@@ -86,5 +76,5 @@ extern "C" int send_od_midnight_det(int seq_num, const char *ser_num, uint8_t mo
 
 extern "C" int send_od_event_det(int seq_num, const char *ser_num, uint8_t event_type) {
     using namespace dcu::profiles;
-    return answer_profile(seq_num, ser_num, kEvent, "event_" + std::to_string(event_type));
+    return answer_profile(seq_num, ser_num, kEvent, event_file_name(event_type));
 }

@@ -8,6 +8,22 @@
 
 namespace dcu::profiles {
 
+// An on-demand profile: its answer's TYPE, its section of the event
+// selection file, the member that lists its records.
+struct Profile {
+    std::string_view type;
+    std::string_view section;
+    std::string_view data_key;
+};
+
+inline constexpr Profile kBilling{"OD_BILLING", "BillParams", "BILL_DATA"};
+inline constexpr Profile kMidnight{"OD_MID_NIGHT", "MNParams", "MN_DATA"};
+// Answered by send_od_event_det and, step by step, send_od_event_det11.
+inline constexpr Profile kEvent{"OD_EVENT", "EventParams", "EVENT_DATA"};
+
+// The event file of an event type, in the meter's directory.
+inline std::string event_file_name(unsigned event_type) { return "event_" + std::to_string(event_type); }
+
 // Loads the section of the selection file, reads the data file once and
 // sends the answer of the given TYPE, with the records under data_key.
 // CMD_STATUS is "FAILURE" when the selection file or the data file could not

@@ -137,8 +137,7 @@ make_pki() {
 start_tls_broker() {
   local dir=$1 pki=$2
   DCU_TLS_PORT=$(dcu_free_port)
-  dcu_start_broker "$dir" dcu0001 mqtt-secret headend he-secret
-  dcu_stop_broker
+  dcu_broker_config "$dir" dcu0001 mqtt-secret headend he-secret
   cat >>"$dir/mosquitto.conf" <<CONF
 listener $DCU_TLS_PORT 127.0.0.1
 cafile $pki/ca.crt
@@ -146,16 +145,7 @@ certfile $pki/broker.crt
 keyfile $pki/broker.key
 require_certificate true
 CONF
-  local broker=mosquitto
-  command -v mosquitto >/dev/null || broker=/usr/sbin/mosquitto
-  "$broker" -c "$dir/mosquitto.conf" 2>>"$dir/mosquitto.log" &
-  DCU_BROKER_PID=$!
-  for _ in $(seq 1 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$DCU_TLS_PORT") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "mosquitto did not start" >&2
-  return 1
+  dcu_run_broker "$dir" "$DCU_TLS_PORT"
 }
 
 echo
@@ -185,13 +175,18 @@ mqtt-version = 5
 CONF
 echo "-- the settings file, dcuhost.conf:"
 sed "s|$work|\$work|g; s/^/   /" "$work/dcuhost.conf"
+# start_mqtt_host LOG: dcuhost --mqtt with the demo's settings file, its log
+# to LOG; returns once it has subscribed; sets mqtt_host.
+start_mqtt_host() {
+  "$bin/host/dcuhost" --mqtt --config "$work/dcuhost.conf" 2>"$1" &
+  mqtt_host=$!
+  for _ in $(seq 1 200); do
+    grep -q 'Subscribed to' "$1" && break
+    sleep 0.05
+  done
+}
 echo "-- dcuhost --mqtt --config dcuhost.conf"
-"$bin/host/dcuhost" --mqtt --config "$work/dcuhost.conf" 2>"$work/mqtt-host.log" &
-mqtt_host=$!
-for _ in $(seq 1 200); do
-  grep -q 'Subscribed to' "$work/mqtt-host.log" && break
-  sleep 0.05
-done
+start_mqtt_host "$work/mqtt-host.log"
 grep -E 'broker|Subscribed|ONLINE' "$work/mqtt-host.log" | sed "s|$work|\$work|g; s/^/   /"
 
 echo "-- the head-end reads the unit's state (retained) on dcu/DCU-0001/resp/status"
@@ -227,12 +222,7 @@ grep -q mqtt-secret "$work/mqtt-host.log" && { echo "the log holds the password"
 
 echo
 echo "== faults around the host: a store that restarts or hangs, hostile files and requests"
-"$bin/host/dcuhost" --mqtt --config "$work/dcuhost.conf" 2>"$work/faults-host.log" &
-mqtt_host=$!
-for _ in $(seq 1 200); do
-  grep -q 'Subscribed to' "$work/faults-host.log" && break
-  sleep 0.05
-done
+start_mqtt_host "$work/faults-host.log"
 # ask_status LABEL REQUEST: the answer's TYPE and CMD_STATUS lines, and how long it took.
 ask_status() {
   local start end

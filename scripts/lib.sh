@@ -44,6 +44,14 @@ dcu_stop_store() {
 # file with the given accounts, no anonymous access, no persistence); sets
 # DCU_BROKER_PORT and DCU_BROKER_PID.
 dcu_start_broker() {
+  dcu_broker_config "$@"
+  dcu_run_broker "$1" "$DCU_BROKER_PORT"
+}
+
+# dcu_broker_config DIR USER PASSWORD [USER PASSWORD]...: the configuration
+# (DIR/mosquitto.conf, to which more listeners may be added) and password file
+# of dcu_start_broker's broker; sets DCU_BROKER_PORT.
+dcu_broker_config() {
   local dir=$1
   shift
   : >"$dir/passwd"
@@ -62,13 +70,19 @@ set_tcp_nodelay true
 user $(id -un)
 log_dest file $dir/mosquitto.log
 CONF
+}
+
+# dcu_run_broker DIR PORT: starts mosquitto with DIR/mosquitto.conf and waits
+# until PORT takes connections; sets DCU_BROKER_PID.
+dcu_run_broker() {
+  local dir=$1 port=$2
   # Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
   local broker=mosquitto
   command -v mosquitto >/dev/null || broker=/usr/sbin/mosquitto
   "$broker" -c "$dir/mosquitto.conf" 2>>"$dir/mosquitto.log" &
   DCU_BROKER_PID=$!
   for _ in $(seq 1 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$DCU_BROKER_PORT") 2>/dev/null && return 0
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
     sleep 0.05
   done
   echo "mosquitto did not start" >&2

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/whole_file.hpp"
+
 namespace dcu::sim {
 
 namespace {
@@ -29,15 +31,11 @@ bool OutputFile::finish() {
 }
 
 void OutputFile::write_out() {
-    std::size_t done = 0;
-    while (!failed_ && done < buffer_.size()) {
-        const ssize_t n = ::write(fd_.get(), buffer_.data() + done, buffer_.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+    if (!failed_) {
+        if (const int error = write_all(fd_.get(), buffer_); error != 0) {
+            errno = error;
             fail("can't write");
-            break;
         }
-        done += static_cast<std::size_t>(n);
     }
     buffer_.clear();
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/paths.hpp"
+#include "reqhandlers/json_escape.hpp"
 #include "sim/output_file.hpp"
 #include "sim/writers.hpp"
 
@@ -46,30 +47,7 @@ bool write_selection_file(std::string_view unit_path, std::span<const Section> s
 
 }  // namespace
 
-std::string json_string(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-                out += escape;
-            } else {
-                out.push_back(c);
-            }
-        }
-    }
-    out.push_back('"');
-    return out;
-}
+std::string json_string(std::string_view text) { return "\"" + answer::escaped(text) + "\""; }
 
 bool write_selection_files(const UnitModel &unit) {
     const std::filesystem::path web_root = paths::on_unit(paths::kWebRoot);

@@ -22,7 +22,7 @@ bool write_data_tree(const UnitModel &unit);
 // The five user_*_obis_det.json files under the web root.
 bool write_selection_files(const UnitModel &unit);
 
-// text as a JSON string, quotes included.
+// text as a JSON string, quotes included, escaped as the answers escape values.
 std::string json_string(std::string_view text);
 
 }  // namespace dcu::sim

@@ -4,4 +4,7 @@
 #include "dcu/host_services.h"
 #include "dcu/reqhandlers.h"
 
-int dcu_c_headers_compile(void) { return (int)sizeof(dcu_config_record); }
+/* The answer buffer a C host sees is the 204800 bytes the handlers write in. */
+typedef char dcu_json_text_holds_204800[sizeof json_text == 204800 ? 1 : -1];
+
+int dcu_c_headers_compile(void) { return (int)sizeof(dcu_config_record) + (int)sizeof(dcu_json_text_holds_204800); }

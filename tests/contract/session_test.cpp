@@ -15,6 +15,7 @@
 
 #include "tests/contract/schema_check.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/sample_unit.hpp"
 #include "tests/support/store_suite.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -54,19 +55,8 @@ protected:
 
     // The sample unit: its record published by cfgload, seven meters by metersim.
     static void load_sample_unit() {
-        dcu::test::RunOptions options;
-        options.env = {{"DCU_ROOT", root_->path().string()}, {"DCU_REDIS_PORT", std::to_string(store().port())}};
-        options.timeout = std::chrono::minutes(5);
-        const auto config = *root_ / "/usr/tev/config/dlms_api_config.cfg";
-        std::filesystem::create_directories(config.parent_path());
-        std::filesystem::create_directories(*root_ / "/usr/tev/log");
-        auto step = run_program({CFGTOOL_PATH, "encode", SAMPLE_UNIT_JSON, "-o", config.string()}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        step = run_program({CFGLOAD_PATH}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        step = run_program({METERSIM_PATH, "--store", store_address(), "--meters", "7", "--seed", "2024"}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        serial_ = dcu::test::StoreClient(store().port()).hget("Port0Met1SerNum", "SER_NUM").value_or("?");
+        ASSERT_EQ(dcu::test::sample_unit::load(*root_, store().port()), "");
+        serial_ = dcu::test::sample_unit::meter_serial(store().port());
     }
 
     // Every request of the session, in order, with what comes back. Meter

@@ -3,6 +3,7 @@
 // failure answer of every kind of bad request.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,7 +15,6 @@ namespace {
 
 using dcu::host::ArgKind;
 using dcu::host::Args;
-using dcu::host::machine_type;
 using dcu::host::parse_machine_request;
 using dcu::host::RequestSpec;
 
@@ -39,7 +39,7 @@ std::string sample_value(ArgKind kind) {
 TEST(MachineTypes, EveryRequestOfTheTableHasOneOfItsOwn) {
     std::set<std::string_view> seen;
     for (const auto &row : dcu::host::request_table()) {
-        const auto type = machine_type(row);
+        const auto type = row.machine_type;
         if (row.word == "selection") {
             EXPECT_EQ(type, "") << "the host's own request is not for machines";
             continue;
@@ -50,23 +50,35 @@ TEST(MachineTypes, EveryRequestOfTheTableHasOneOfItsOwn) {
     }
 }
 
+// Requests whose answer TYPE is another request's, or that have no answer,
+// are sent under a TYPE of their own; the others under their answer's.
 TEST(MachineTypes, SharedAndMissingAnswerTypesAreReplaced) {
-    const auto call = [](const Args &) { return 0; };
-    const RequestSpec rows[] = {
-        {"content dp", "GET_BILL_FILE_CONTENT", {}, call, ""}, {"event-verbose", "OD_EVENT", {}, call, ""},
-        {"event-dump", "", {}, call, ""},                      {"ls-range", "", {}, call, ""},
-        {"content bill", "GET_BILL_FILE_CONTENT", {}, call, ""},
+    const struct {
+        std::string_view word;
+        std::string_view machine_type;
+        std::string_view answer_type;
+    } rows[] = {
+        {"content dp", "GET_DP_FILE_CONTENT", "GET_BILL_FILE_CONTENT"},
+        {"event-verbose", "OD_EVENT_DETAIL", "OD_EVENT"},
+        {"event-dump", "OD_EVENT_DUMP", ""},
+        {"ls-range", "OD_LS_RANGE", ""},
+        {"content bill", "GET_BILL_FILE_CONTENT", "GET_BILL_FILE_CONTENT"},
     };
-    const char *expected[] = {"GET_DP_FILE_CONTENT", "OD_EVENT_DETAIL", "OD_EVENT_DUMP", "OD_LS_RANGE",
-                              "GET_BILL_FILE_CONTENT"};
-    for (std::size_t i = 0; i < std::size(rows); ++i) EXPECT_EQ(machine_type(rows[i]), expected[i]) << rows[i].word;
+    for (const auto &expected : rows) {
+        const auto &table = dcu::host::request_table();
+        const auto row =
+            std::find_if(table.begin(), table.end(), [&](const RequestSpec &r) { return r.word == expected.word; });
+        ASSERT_NE(row, table.end()) << expected.word;
+        EXPECT_EQ(row->machine_type, expected.machine_type) << expected.word;
+        EXPECT_EQ(row->answer_type, expected.answer_type) << expected.word;
+    }
 }
 
 // Every row takes its arguments from the members named in the table, and
 // says which one is missing.
 TEST(MachineRequests, EveryRowTakesItsArgumentsByMemberName) {
     for (const auto &row : dcu::host::request_table()) {
-        const std::string type(machine_type(row));
+        const std::string type(row.machine_type);
         if (type.empty()) continue;
         std::vector<std::pair<std::string, std::string>> members{{"TYPE", "\"" + type + "\""}};
         for (const auto &arg : row.args) members.emplace_back(arg.member, sample_value(arg.kind));
@@ -95,6 +107,7 @@ const std::vector<RequestSpec> &kinds_table() {
     static const std::vector<RequestSpec> table = {
         {"every kind",
          "EVERY_KIND",
+         "EVERY_KIND",
          {{"SEQ_NUM", ArgKind::seq_num},
           {"NAME", ArgKind::text},
           {"SMALL", ArgKind::u8},
@@ -102,8 +115,8 @@ const std::vector<RequestSpec> &kinds_table() {
           {"FROM", ArgKind::time_stamp}},
          no_call,
          ""},
-        {"content dp", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
-        {"other", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
+        {"content dp", "GET_DP_FILE_CONTENT", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
+        {"other", "SHARED", "SHARED", {{"SEQ_NUM", ArgKind::seq_num}}, no_call, ""},
     };
     return table;
 }

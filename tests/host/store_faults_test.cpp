@@ -21,6 +21,7 @@
 #include "tests/host/support/private_broker.hpp"
 #include "tests/support/answer_checks.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/sample_unit.hpp"
 #include "tests/support/store_suite.hpp"
 #include "tests/support/temp_dir.hpp"
 
@@ -31,11 +32,11 @@ using dcu::test::answer_member;
 using dcu::test::BackgroundProgram;
 using dcu::test::run_program;
 
-// The sample unit's MQTT_INFO names these.
-constexpr const char *kUnitUser = "dcu0001";
-constexpr const char *kUnitPassword = "mqtt-secret";
-constexpr const char *kCmdTopic = "dcu/DCU-0001/cmd";
-constexpr const char *kRespTopic = "dcu/DCU-0001/resp";
+// The sample unit's MQTT_INFO names the unit's account and topics.
+using dcu::test::sample_unit::kBrokerPassword;
+using dcu::test::sample_unit::kBrokerUser;
+using dcu::test::sample_unit::kCmdTopic;
+using dcu::test::sample_unit::kRespTopic;
 constexpr const char *kHeadEndUser = "headend";
 constexpr const char *kHeadEndPassword = "he-secret";
 
@@ -56,7 +57,7 @@ protected:
         StoreSuite::TearDownTestSuite();
     }
     static dcu::test::PrivateBroker &broker() {
-        static dcu::test::PrivateBroker instance({{kUnitUser, kUnitPassword}, {kHeadEndUser, kHeadEndPassword}});
+        static dcu::test::PrivateBroker instance({{kBrokerUser, kBrokerPassword}, {kHeadEndUser, kHeadEndPassword}});
         return instance;
     }
 
@@ -79,18 +80,8 @@ protected:
 
     // The sample unit: its record published by cfgload, seven meters by metersim.
     void load_sample_unit() {
-        dcu::test::RunOptions options;
-        options.env = {{"DCU_ROOT", root_.path().string()}, {"DCU_REDIS_PORT", std::to_string(store().port())}};
-        const auto config = root_ / "/usr/tev/config/dlms_api_config.cfg";
-        std::filesystem::create_directories(config.parent_path());
-        std::filesystem::create_directories(root_ / "/usr/tev/log");
-        auto step = run_program({CFGTOOL_PATH, "encode", SAMPLE_UNIT_JSON, "-o", config.string()}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        step = run_program({CFGLOAD_PATH}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        step = run_program({METERSIM_PATH, "--store", store_address(), "--meters", "7", "--seed", "2024"}, options);
-        ASSERT_EQ(step.exit_code, 0) << step.err;
-        serial_ = dcu::test::StoreClient(store().port()).hget("Port0Met1SerNum", "SER_NUM").value_or("?");
+        ASSERT_EQ(dcu::test::sample_unit::load(root_, store().port()), "");
+        serial_ = dcu::test::sample_unit::meter_serial(store().port());
     }
 
     std::vector<Request> requests() const {

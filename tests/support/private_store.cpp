@@ -1,12 +1,9 @@
 #include "tests/support/private_store.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -59,13 +56,9 @@ void PrivateStore::restart_with_keys() {
     start(true);
 }
 
-void PrivateStore::pause() {
-    if (pid_ > 0) ::kill(pid_, SIGSTOP);
-}
+void PrivateStore::pause() { server_.signal(SIGSTOP); }
 
-void PrivateStore::resume() {
-    if (pid_ > 0) ::kill(pid_, SIGCONT);
-}
+void PrivateStore::resume() { server_.signal(SIGCONT); }
 
 void PrivateStore::launch(bool keep_port) {
     // A port taken between probing and binding makes the server exit: try again.
@@ -75,28 +68,13 @@ void PrivateStore::launch(bool keep_port) {
         write_file(config, "bind 127.0.0.1\nport " + std::to_string(port_) +
                                "\nsave \"\"\nappendonly no\ndaemonize no\nlogfile \"\"\ndir " +
                                dir_->path().string() + "\n");
-        pid_ = ::fork();
-        if (pid_ < 0) throw std::runtime_error("fork failed");
-        if (pid_ == 0) {
-            // The server must not outlive a test that crashes, nor hold the
-            // test's output open (CTest waits for it to close).
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            int null_fd = ::open("/dev/null", O_WRONLY);
-            if (null_fd >= 0) {
-                ::dup2(null_fd, STDOUT_FILENO);
-                ::dup2(null_fd, STDERR_FILENO);
-                ::close(null_fd);
-            }
-            ::execlp("redis-server", "redis-server", config.c_str(), static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
+        // Its output goes nowhere: CTest waits for the test's output to close.
+        ChildSpec spec;
+        spec.argv = {"redis-server", config.string()};
+        server_ = ChildProcess(spec);
         for (int wait_round = 0; wait_round < 500; ++wait_round) {
             if (answers_ping(port_)) return;
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                break;
-            }
+            if (server_.poll()) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         stop();
@@ -105,12 +83,10 @@ void PrivateStore::launch(bool keep_port) {
 }
 
 void PrivateStore::stop(int signal_number) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, signal_number);
-    ::kill(pid_, SIGCONT);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
+    if (!server_.running()) return;
+    server_.signal(signal_number);
+    server_.signal(SIGCONT);
+    server_.wait();
 }
 
 StoreClient::StoreClient(std::uint16_t port) {

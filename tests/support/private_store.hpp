@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
@@ -51,16 +52,16 @@ public:
     // Its kernel still accepts connections meanwhile; nothing answers them.
     void pause();
     void resume();
-    bool running() const { return pid_ > 0; }
+    bool running() const { return server_.running(); }
     std::uint16_t port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return server_.pid(); }
 
 private:
     void launch(bool keep_port);
 
     std::unique_ptr<TempDir> dir_;
     std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    ChildProcess server_;
 };
 
 // A plain client connection of the test, independent of the library's.

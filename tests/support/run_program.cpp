@@ -3,32 +3,17 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 
 #include "common/unique_fd.hpp"
-
-extern char **environ;
+#include "tests/support/child_process.hpp"
 
 namespace dcu::test {
-
-std::vector<std::string> exec_prefix() {
-    std::vector<std::string> words;
-    if (const char *prefix = std::getenv("DCU_TEST_EXEC_PREFIX")) {
-        std::istringstream in(prefix);
-        for (std::string word; in >> word;) words.push_back(word);
-    }
-    return words;
-}
 
 namespace {
 
@@ -42,54 +27,31 @@ void make_pipe(UniqueFd &read_end, UniqueFd &write_end) {
 }  // namespace
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options) {
-    std::vector<std::string> command = exec_prefix();
+    ChildSpec spec;
+    spec.argv = exec_prefix();
     std::string peak_report;
-    if (options.measure_peak_rss && command.empty()) {
+    if (options.measure_peak_rss && spec.argv.empty()) {
         std::string report = (std::filesystem::temp_directory_path() / "dcu-peak-XXXXXX").string();
         const int fd = ::mkstemp(report.data());
         if (fd < 0) throw std::runtime_error("mkstemp failed");
         ::close(fd);
         peak_report = report;
-        command = {DCU_PEAK_RSS_PATH, peak_report};
+        spec.argv = {DCU_PEAK_RSS_PATH, peak_report};
     }
-    command.insert(command.end(), argv.begin(), argv.end());
-
-    std::vector<std::string> env_strings;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        std::string item(*entry);
-        std::string name = item.substr(0, item.find('='));
-        bool dropped = options.env.count(name) != 0;
-        for (const auto &unset : options.unset_env) dropped = dropped || unset == name;
-        if (!dropped) env_strings.push_back(item);
-    }
-    for (const auto &[name, value] : options.env) env_strings.push_back(name + "=" + value);
-
-    std::vector<char *> c_argv;
-    for (auto &word : command) c_argv.push_back(word.data());
-    c_argv.push_back(nullptr);
-    std::vector<char *> c_env;
-    for (auto &item : env_strings) c_env.push_back(item.data());
-    c_env.push_back(nullptr);
+    spec.argv.insert(spec.argv.end(), argv.begin(), argv.end());
+    spec.env = environment_with(options.env, options.unset_env);
+    spec.working_dir = options.working_dir;
+    spec.max_file_size = options.max_file_size;
 
     UniqueFd in_read, in_write, out_read, out_write, err_read, err_write;
     make_pipe(in_read, in_write);
     make_pipe(out_read, out_write);
     make_pipe(err_read, err_write);
+    spec.stdin_fd = in_read.get();
+    spec.stdout_fd = out_write.get();
+    spec.stderr_fd = err_write.get();
 
-    pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::dup2(in_read.get(), STDIN_FILENO);
-        ::dup2(out_write.get(), STDOUT_FILENO);
-        ::dup2(err_write.get(), STDERR_FILENO);
-        if (!options.working_dir.empty() && ::chdir(options.working_dir.c_str()) != 0) ::_exit(126);
-        if (options.max_file_size) {
-            const rlimit limit{static_cast<rlim_t>(*options.max_file_size), static_cast<rlim_t>(*options.max_file_size)};
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
-        }
-        ::execvpe(c_argv[0], c_argv.data(), c_env.data());
-        ::_exit(127);
-    }
+    ChildProcess child(spec);
     in_read.reset();
     out_write.reset();
     err_write.reset();
@@ -115,7 +77,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
         if (in_write) fds.push_back({in_write.get(), POLLOUT, 0});
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
-            ::kill(pid, SIGKILL);
+            child.signal(SIGKILL);
             break;
         }
         if (::poll(fds.data(), fds.size(), static_cast<int>(left.count())) < 0) continue;
@@ -138,10 +100,7 @@ RunResult run_program(const std::vector<std::string> &argv, const RunOptions &op
             }
         }
     }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-    else if (WIFSIGNALED(status)) result.exit_code = 128 + WTERMSIG(status);
+    result.exit_code = child.wait();
     if (!peak_report.empty()) {
         if (std::FILE *report = std::fopen(peak_report.c_str(), "r")) {
             if (std::fscanf(report, "%ld", &result.peak_rss_kb) != 1) result.peak_rss_kb = 0;

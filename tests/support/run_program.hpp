@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/child_process.hpp"
+
 namespace dcu::test {
 
 struct RunResult {
@@ -44,8 +46,5 @@ struct RunOptions {
 };
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options = {});
-
-// The words of DCU_TEST_EXEC_PREFIX, split at blanks.
-std::vector<std::string> exec_prefix();
 
 }  // namespace dcu::test

@@ -26,6 +26,7 @@
 
 #include "common/paths.hpp"
 #include "common/replace_file.hpp"
+#include "common/whole_file.hpp"
 #include "common/unique_fd.hpp"
 #include "tools/netif/interfaces_rewrite.hpp"
 
@@ -45,29 +46,14 @@ constexpr std::string_view kReadFailure = "Failed open bs file";
 constexpr std::string_view kWriteFailure = "Failed open bs file for writing";
 constexpr std::string_view kUnknownInterface = "Interface not found : ";
 
-// The whole file, or nothing when it can't be opened or read (a directory,
-// a read error).
-std::optional<std::string> read_whole_file(const UniqueFd &fd) {
-    std::string content;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n == 0) return content;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return std::nullopt;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
-    }
-}
-
 int rewrite_interfaces_file(const InterfaceSettings &settings) {
     const std::string input_path = paths::on_unit(paths::kInterfaces);
     const std::string output_path = paths::on_unit(paths::kInterfacesNew);
 
+    // Nothing when it can't be opened or read (a directory, a read error).
     UniqueFd input(::open(input_path.c_str(), O_RDONLY | O_CLOEXEC));
     std::optional<std::string> content;
-    if (input) content = read_whole_file(input);
+    if (input) content = read_all(input.get());
     if (!content) {
         std::cout << kReadFailure << '\n';
         return kExitFileFailure;

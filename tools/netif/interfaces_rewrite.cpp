@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/read_line.hpp"
+
 namespace dcu::netif {
 
 namespace {
@@ -14,14 +16,6 @@ namespace {
 constexpr std::string_view kNoGateway = "0.0.0.0";
 
 constexpr std::string_view kBlanks = " \t\r\n\v\f";
-
-// Reads one whole line, of any length, with its '\n' when it has one (the
-// last line of a file may have none). False once the input is exhausted.
-bool read_line(std::istream &input, std::string &line) {
-    if (!std::getline(input, line)) return false;
-    if (!input.eof()) line.push_back('\n');
-    return true;
-}
 
 bool is_comment(std::string_view line) {
     const auto first = line.find_first_not_of(kBlanks);

@@ -7,9 +7,10 @@
 // and over, paced only by the line. Both run until stopped from outside.
 #include <cstdio>
 
-#include "tools/serial/arguments.hpp"
+#include "common/decimal_text.hpp"
 #include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
+#include "tools/serial/tool_start.hpp"
 
 #if !defined(DCU_TTYBLAST_STREAM)
 #error "build with DCU_TTYBLAST_STREAM=0 (ttyblast) or DCU_TTYBLAST_STREAM=1 (ttyblast-stream)"
@@ -23,20 +24,16 @@ constexpr bool kStreamBuild = DCU_TTYBLAST_STREAM != 0;
 constexpr const char *kUsage =
     "Usage ttyblast TYPE ( 1 - ttyS ,2 - ttyUSB, 3 - ttyACM ) port 0/1/2/3...) baud (  7 - 1200/8 - 2400/9 - "
     "4800/10 - 9600/11 - 19200/12 - 38400/13 - 57600/14 - 115200  )";
-constexpr const char *kDefaultSpeed = "Invalid baud... setting to default 9600 ";
 // The two builds word a negative port differently.
 constexpr const char *kInvalidPort = kStreamBuild ? "Invalid port " : "Invalid port no.";
 
-// Usage errors, rejected arguments and a port that can't be set up.
-constexpr int kExitFailure = 1;
-
 bool isDeviceFamily(int family) { return family >= kTtyS && family <= kTtyAcm; }
-bool isSpeedIndex(int index) { return index >= 7 && index <= 14; }
+constexpr int kHighestSpeedIndex = 14;  // 115200
 
 int run(char **argv) {
-    const int family = argToInt(argv[1]);
-    const int port = argToInt(argv[2]);
-    int speed = argToInt(argv[3]);
+    const int family = decimal::atoi_value(argv[1]);
+    const int port = decimal::atoi_value(argv[2]);
+    const int speed_index = decimal::atoi_value(argv[3]);
     if (!isDeviceFamily(family)) {
         std::puts("Invalid type");
         return kExitFailure;
@@ -45,10 +42,7 @@ int run(char **argv) {
         std::puts(kInvalidPort);
         return kExitFailure;
     }
-    if (!isSpeedIndex(speed)) {
-        std::puts(kDefaultSpeed);
-        speed = kDefaultBaud;
-    }
+    const int speed = speed_or_default(speed_index, kHighestSpeedIndex);
 
     SerialPort line({.type = family, .baud = speed, .announcePortAndSpeed = kStreamBuild});
     const RestoreOnStop restore(line);
@@ -65,10 +59,5 @@ int run(char **argv) {
 }  // namespace dcu::serial
 
 int main(int argc, char **argv) {
-    if (argc != 4) {
-        std::puts(dcu::serial::kUsage);
-        return dcu::serial::kExitFailure;
-    }
-    std::printf(" Arg 0 %s arg 1 %s\n", argv[0], argv[1]);
-    return dcu::serial::run(argv);
+    return dcu::serial::tool_main(argc, argv, 4, dcu::serial::kUsage, dcu::serial::run);
 }

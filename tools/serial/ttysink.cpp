@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <string_view>
 
-#include "tools/serial/arguments.hpp"
+#include "common/decimal_text.hpp"
 #include "tools/serial/restore_on_stop.hpp"
 #include "tools/serial/serialIO.hpp"
+#include "tools/serial/tool_start.hpp"
 
 namespace dcu::serial {
 namespace {
@@ -17,22 +18,14 @@ namespace {
 constexpr const char *kUsage =
     "Usage ttysink port ( 0/1/2... ) baud (  7 - 1200/8 - 2400/9 - 4800/10 - 9600/11 - 19200/12 - 38400/13 - "
     "57600/14 - 115200/15 - 230400  )";
-constexpr const char *kDefaultSpeed = "Invalid baud... setting to default 9600 ";
 constexpr std::string_view kGreeting = "abcdefghijkl";
 
-// Usage errors, rejected arguments and a port that can't be set up.
-constexpr int kExitFailure = 1;
-
-bool isSpeedIndex(int index) { return index >= 7 && index <= 15; }
+constexpr int kHighestSpeedIndex = 15;  // 230400
 
 int run(char **argv) {
-    const int port = argToInt(argv[1]);
-    int speed = argToInt(argv[2]);
+    const int port = decimal::atoi_value(argv[1]);
     // The speed is checked before the port, so both messages can appear.
-    if (!isSpeedIndex(speed)) {
-        std::puts(kDefaultSpeed);
-        speed = kDefaultBaud;
-    }
+    const int speed = speed_or_default(decimal::atoi_value(argv[2]), kHighestSpeedIndex);
     if (port < 0) {
         std::puts("Invalid port");
         return kExitFailure;
@@ -49,10 +42,5 @@ int run(char **argv) {
 }  // namespace dcu::serial
 
 int main(int argc, char **argv) {
-    if (argc != 3) {
-        std::puts(dcu::serial::kUsage);
-        return dcu::serial::kExitFailure;
-    }
-    std::printf(" Arg 0 %s arg 1 %s\n", argv[0], argv[1]);
-    return dcu::serial::run(argv);
+    return dcu::serial::tool_main(argc, argv, 3, dcu::serial::kUsage, dcu::serial::run);
 }

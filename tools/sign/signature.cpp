@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/read_line.hpp"
 #include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
 
@@ -92,13 +93,6 @@ bool run_md5sum(const std::array<std::string_view, 4> &files, std::string &outpu
         if (errno != EINTR) return false;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Reads one whole line, of any length, with its '\n' when it has one.
-bool read_line(std::istream &input, std::string &line) {
-    if (!std::getline(input, line)) return false;
-    if (!input.eof()) line.push_back('\n');
-    return true;
 }
 
 // The digest of each md5sum line (the text before its first blank), one per

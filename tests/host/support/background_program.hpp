@@ -1,8 +1,9 @@
 // A program of the project left running while the test talks to it (dcuhost
 // --mqtt): its standard output and error go to files that the test reads as
-// they grow; it is stopped by a signal to its PID, and gets SIGTERM should
-// the thread that started it end first (the test died). DCU_TEST_EXEC_PREFIX
-// is put in front of the command, as run_program does.
+// they grow; it is stopped by a signal to its PID. A child process of the
+// tests (tests/support/child_process.hpp): DCU_TEST_EXEC_PREFIX in front,
+// SIGTERM should the thread that started it end first, killed when the
+// object goes.
 #pragma once
 
 #include <sys/types.h>
@@ -13,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
@@ -22,8 +24,6 @@ public:
     BackgroundProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env = {});
     BackgroundProgram(const BackgroundProgram &) = delete;
     BackgroundProgram &operator=(const BackgroundProgram &) = delete;
-    // A program still running is killed.
-    ~BackgroundProgram();
 
     std::string out() const;
     std::string err() const;
@@ -36,12 +36,11 @@ public:
     // Waits until it has ended, signalled before: the exit status, or 128 +
     // the signal number. One still running after `within` is killed (SIGKILL).
     int wait(std::chrono::milliseconds within = std::chrono::seconds(30));
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_.pid(); }
 
 private:
     TempDir dir_;
-    pid_t pid_ = -1;
-    int exit_status_ = -1;
+    ChildProcess child_;  // after dir_: a program still running is killed before its files go
 };
 
 }  // namespace dcu::test

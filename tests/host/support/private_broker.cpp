@@ -1,14 +1,11 @@
 #include "tests/host/support/private_broker.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -89,34 +86,19 @@ bool PrivateBroker::start_on(std::uint16_t port, std::uint16_t tls_port) {
                            "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n" +
                            extra_config_ + (extra_config_.empty() || extra_config_.ends_with('\n') ? "" : "\n") +
                            "listener " + std::to_string(port) + " 127.0.0.1\n" + tls_listener);
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        // The broker must not outlive a test that crashes, nor hold the
-        // test's output open.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int null_fd = ::open("/dev/null", O_WRONLY);
-        if (null_fd >= 0) {
-            ::dup2(null_fd, STDOUT_FILENO);
-            ::dup2(null_fd, STDERR_FILENO);
-            ::close(null_fd);
-        }
-        ::execlp("mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
-        // Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
-        ::execl("/usr/sbin/mosquitto", "mosquitto", "-c", config.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    // The broker must not hold the test's output open: its log goes to the file.
+    ChildSpec spec;
+    spec.argv = {"mosquitto", "-c", config};
+    // Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
+    spec.fallback_path = "/usr/sbin/mosquitto";
+    broker_ = ChildProcess(spec);
     for (int round = 0; round < 500; ++round) {
         if (accepts_connections(port) && (tls_port == 0 || accepts_connections(tls_port))) {
             port_ = port;
             tls_port_ = tls_port;
             return true;
         }
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
+        if (broker_.poll()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stop();
@@ -124,11 +106,9 @@ bool PrivateBroker::start_on(std::uint16_t port, std::uint16_t tls_port) {
 }
 
 void PrivateBroker::stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
+    if (!broker_.running()) return;
+    broker_.signal(SIGTERM);
+    broker_.wait();
 }
 
 std::string PrivateBroker::log() const {

@@ -16,6 +16,7 @@
 
 #include "tests/host/support/test_broker.hpp"
 #include "tests/host/support/test_pki.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
@@ -32,13 +33,13 @@ public:
     void start() override;
     // SIGTERM to the broker's PID, then waits for it.
     void stop() override;
-    bool running() const override { return pid_ > 0; }
+    bool running() const override { return broker_.running(); }
     std::uint16_t port() const override { return port_; }
     std::uint16_t tls_port() const override { return tls_port_; }
     std::string log() const override;
     // Where the log is written: time-stamped lines (seconds since the epoch).
     std::string log_path() const { return (*dir_ / "broker.log").string(); }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return broker_.pid(); }
 
 private:
     bool start_on(std::uint16_t port, std::uint16_t tls_port);
@@ -49,7 +50,7 @@ private:
     std::string extra_config_;
     std::uint16_t port_ = 0;
     std::uint16_t tls_port_ = 0;
-    pid_t pid_ = -1;
+    ChildProcess broker_;
 };
 
 }  // namespace dcu::test

@@ -3,10 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,10 +17,8 @@
 #include <thread>
 
 #include "common/unique_fd.hpp"
+#include "reqhandlers/json_escape.hpp"
 #include "tests/support/private_store.hpp"
-#include "tests/support/run_program.hpp"
-
-extern char **environ;
 
 namespace dcu::test {
 
@@ -38,62 +34,17 @@ constexpr const char *kServerScript = "/usr/lib/rabbitmq/bin/rabbitmq-server";
 constexpr auto kStartTime = 180s;
 constexpr auto kStopTime = 60s;
 
-std::string json_string(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
+std::string json_string(std::string_view text) { return "\"" + answer::escaped(text) + "\""; }
 
-// Forks and runs argv with env; its output goes to log_path. The child gets
-// SIGTERM when the test dies, so that no broker outlives a crashed suite.
-pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &log_path) {
-    std::vector<std::string> args = argv, vars = env;
-    std::vector<char *> c_argv, c_env;
-    for (auto &word : args) c_argv.push_back(word.data());
-    c_argv.push_back(nullptr);
-    for (auto &item : vars) c_env.push_back(item.data());
-    c_env.push_back(nullptr);
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) ::_exit(126);
-        const int in_fd = ::open("/dev/null", O_RDONLY);
-        const int log_fd = ::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (in_fd < 0 || log_fd < 0) ::_exit(126);
-        ::dup2(in_fd, STDIN_FILENO);
-        ::dup2(log_fd, STDOUT_FILENO);
-        ::dup2(log_fd, STDERR_FILENO);
-        ::execvpe(c_argv[0], c_argv.data(), c_env.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-// SIGTERM, then waits up to `within` before SIGKILL; -1 afterwards.
-void end_process(pid_t *pid, std::chrono::milliseconds within) {
-    if (*pid <= 0) return;
-    ::kill(*pid, SIGTERM);
-    const auto deadline = Clock::now() + within;
-    int status = 0;
-    while (::waitpid(*pid, &status, WNOHANG) == 0) {
-        if (Clock::now() >= deadline) {
-            ::kill(*pid, SIGKILL);
-            ::waitpid(*pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    *pid = -1;
-}
-
-bool exited(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == pid;
+// argv with env, its output appended to log_path.
+ChildProcess spawn(const std::vector<std::string> &argv, std::vector<std::string> env, const std::string &log_path) {
+    const UniqueFd log(::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
+    if (!log) throw std::runtime_error("cannot open " + log_path);
+    ChildSpec spec;
+    spec.argv = argv;
+    spec.env = std::move(env);
+    spec.stdout_fd = spec.stderr_fd = log.get();
+    return ChildProcess(spec);
 }
 
 // count different free loopback ports.
@@ -169,13 +120,13 @@ void PrivateRabbitMq::write_configuration(const Ports &ports) const {
 }
 
 bool PrivateRabbitMq::start_epmd(std::uint16_t port) {
-    if (epmd_pid_ > 0) return true;
-    epmd_pid_ = spawn({"epmd", "-address", "127.0.0.1", "-port", std::to_string(port)}, {"PATH=/usr/bin:/bin"},
-                      (*dir_ / "epmd.log").string());
+    if (epmd_.running()) return true;
+    epmd_ = spawn({"epmd", "-address", "127.0.0.1", "-port", std::to_string(port)}, {"PATH=/usr/bin:/bin"},
+                  (*dir_ / "epmd.log").string());
     const auto deadline = Clock::now() + 10s;
     while (!accepts_connections(port)) {
-        if (exited(epmd_pid_) || Clock::now() >= deadline) {
-            epmd_pid_ = -1;
+        if (epmd_.poll() || Clock::now() >= deadline) {
+            epmd_ = ChildProcess();
             return false;
         }
         std::this_thread::sleep_for(10ms);
@@ -219,23 +170,14 @@ bool PrivateRabbitMq::start_on(const Ports &ports) {
         // place (exec), in the foreground: our child's PID is the node's.
         {"NOTIFY_SOCKET", notify_path},
     };
-    std::vector<std::string> env;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        const std::string_view item(*entry);
-        const std::string name(item.substr(0, item.find('=')));
-        if (name.starts_with("RABBITMQ_") || name.starts_with("ERL_") || settings.count(name) != 0) continue;
-        env.emplace_back(item);
-    }
-    for (const auto &[name, value] : settings) env.push_back(name + "=" + value);
-    pid_ = spawn({kServerScript}, env, (dir / "console.log").string());
+    // Nothing of a node or Erlang set up around the test reaches this one.
+    node_ = spawn({kServerScript}, environment_with(settings, {"RABBITMQ_*", "ERL_*"}),
+                  (dir / "console.log").string());
 
     const auto deadline = Clock::now() + kStartTime;
     bool ready = false;
     while (!ready) {
-        if (exited(pid_)) {
-            pid_ = -1;
-            return false;
-        }
+        if (node_.poll()) return false;
         if (Clock::now() >= deadline) {
             stop_node();
             return false;
@@ -252,9 +194,9 @@ bool PrivateRabbitMq::start_on(const Ports &ports) {
     return false;
 }
 
-void PrivateRabbitMq::stop_node() { end_process(&pid_, kStopTime); }
+void PrivateRabbitMq::stop_node() { node_.stop(SIGTERM, kStopTime); }
 
-void PrivateRabbitMq::stop_epmd() { end_process(&epmd_pid_, 10s); }
+void PrivateRabbitMq::stop_epmd() { epmd_.stop(SIGTERM, 10s); }
 
 void PrivateRabbitMq::stop() {
     // epmd after the node, which deregisters from it on the way out.

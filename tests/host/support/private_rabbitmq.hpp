@@ -28,6 +28,7 @@
 
 #include "tests/host/support/test_broker.hpp"
 #include "tests/host/support/test_pki.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
@@ -43,7 +44,7 @@ public:
     // SIGTERM to the node's PID and waits for it (SIGKILL after a minute),
     // then the same for epmd.
     void stop() override;
-    bool running() const override { return pid_ > 0; }
+    bool running() const override { return node_.running(); }
     std::uint16_t port() const override { return ports_.mqtt; }
     std::uint16_t tls_port() const override { return ports_.tls; }
     std::string log() const override;
@@ -63,8 +64,8 @@ private:
     std::unique_ptr<TempDir> dir_;
     std::string node_name_;
     Ports ports_;
-    pid_t pid_ = -1;
-    pid_t epmd_pid_ = -1;
+    ChildProcess node_;
+    ChildProcess epmd_;
 };
 
 }  // namespace dcu::test

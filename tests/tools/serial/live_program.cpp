@@ -4,15 +4,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <stdexcept>
 
-#include "tests/support/run_program.hpp"
-
-extern char **environ;
+#include "tests/support/child_process.hpp"
 
 namespace dcu::test {
 
@@ -37,59 +34,29 @@ void open_raw_pty(UniqueFd &master, UniqueFd &slave) {
     ::tcsetattr(slave.get(), TCSANOW, &settings);
 }
 
-std::vector<std::string> environment_with(const std::map<std::string, std::string> &overrides) {
-    std::vector<std::string> entries;
-    for (char **entry = environ; *entry != nullptr; ++entry) {
-        std::string item(*entry);
-        if (overrides.count(item.substr(0, item.find('='))) == 0) entries.push_back(item);
-    }
-    for (const auto &[name, value] : overrides) entries.push_back(name + "=" + value);
-    return entries;
-}
-
 }  // namespace
 
 LiveProgram::LiveProgram(const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
                          const std::vector<int> &ignored_signals) {
-    std::vector<std::string> command = exec_prefix();
-    command.insert(command.end(), argv.begin(), argv.end());
-    std::vector<std::string> env_strings = environment_with(env);
-    std::vector<char *> c_argv;
-    for (auto &word : command) c_argv.push_back(word.data());
-    c_argv.push_back(nullptr);
-    std::vector<char *> c_env;
-    for (auto &item : env_strings) c_env.push_back(item.data());
-    c_env.push_back(nullptr);
-
     UniqueFd out_write;
     open_raw_pty(out_read_, out_write);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     err_read_.reset(fds[0]);
-    UniqueFd err_write(fds[1]);
+    const UniqueFd err_write(fds[1]);
 
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        int null_fd = ::open("/dev/null", O_RDONLY);
-        ::dup2(null_fd, STDIN_FILENO);
-        ::dup2(out_write.get(), STDOUT_FILENO);
-        ::dup2(err_write.get(), STDERR_FILENO);
-        sigset_t stop_signals;
-        sigemptyset(&stop_signals);
-        for (int stop_signal : {SIGINT, SIGTERM, SIGHUP}) {
-            ::signal(stop_signal, SIG_DFL);
-            sigaddset(&stop_signals, stop_signal);
-        }
-        ::sigprocmask(SIG_UNBLOCK, &stop_signals, nullptr);
-        for (int ignored : ignored_signals) ::signal(ignored, SIG_IGN);
-        ::execvpe(c_argv[0], c_argv.data(), c_env.data());
-        ::_exit(127);
-    }
+    ChildSpec spec;
+    spec.argv = with_exec_prefix(argv);
+    spec.env = environment_with(env);
+    spec.stdout_fd = out_write.get();
+    spec.stderr_fd = err_write.get();
+    spec.default_signals = {SIGINT, SIGTERM, SIGHUP};
+    spec.ignored_signals = ignored_signals;
+    child_ = ChildProcess(spec);
 }
 
 LiveProgram::~LiveProgram() {
-    if (pid_ > 0) stop();
+    if (child_.running()) stop();
 }
 
 bool LiveProgram::pump(int timeout_ms) {
@@ -122,29 +89,21 @@ bool LiveProgram::wait_for(std::string_view text, std::chrono::milliseconds limi
     return true;
 }
 
-void LiveProgram::send(int signal) const {
-    if (pid_ > 0) ::kill(pid_, signal);
-}
+void LiveProgram::send(int signal) const { child_.signal(signal); }
 
 int LiveProgram::stop(int signal) {
-    if (pid_ <= 0) return -1;
-    int status = 0;
-    const bool ended_early = ::waitpid(pid_, &status, WNOHANG) == pid_;
-    if (!ended_early) ::kill(pid_, signal);
+    if (!child_.running()) return -1;
+    const bool ended_early = child_.poll().has_value();
+    if (!ended_early) child_.signal(signal);
     const auto deadline = Clock::now() + kSerialDeadline;
     while (Clock::now() < deadline && pump(100)) {
     }
-    if (!ended_early) {
-        if (out_read_ || err_read_) ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, &status, 0);
-    }
-    pid_ = -1;
+    // A program whose output is still open after the deadline did not end.
+    if (!ended_early && (out_read_ || err_read_)) child_.signal(SIGKILL);
+    const int exit_code = child_.wait();
     out_read_.reset();
     err_read_.reset();
-    if (ended_early) return -1;
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-    return -1;
+    return ended_early ? -1 : exit_code;
 }
 
 }  // namespace dcu::test

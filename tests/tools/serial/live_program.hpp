@@ -1,7 +1,8 @@
 // A program that runs until it is stopped, watched while it runs. Its
 // standard output is a raw pseudo-terminal, as when the tools are used by
 // hand at a terminal (so stdio writes each line as it ends); standard error
-// is a pipe of its own. DCU_TEST_EXEC_PREFIX is honoured as by run_program.
+// is a pipe of its own. A child process of the tests
+// (tests/support/child_process.hpp): DCU_TEST_EXEC_PREFIX is honoured.
 // The program starts with SIGINT, SIGTERM and SIGHUP at their default
 // actions and unblocked, however the test itself was started, unless it is
 // asked to start with some of them ignored (as under nohup).
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "common/unique_fd.hpp"
+#include "tests/support/child_process.hpp"
 #include "tests/tools/serial/pty_pair.hpp"
 
 namespace dcu::test {
@@ -49,7 +51,7 @@ private:
     // Reads whatever arrives within timeout_ms; false once both streams ended.
     bool pump(int timeout_ms);
 
-    pid_t pid_ = -1;
+    ChildProcess child_;
     UniqueFd out_read_;
     UniqueFd err_read_;
     std::string out_;

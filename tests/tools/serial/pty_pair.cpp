@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,33 +32,19 @@ PtyPair::PtyPair(std::filesystem::path end_a, std::filesystem::path end_b) {
     std::filesystem::create_directories(end_b.parent_path());
     std::vector<std::string> words = {"socat", "-d", "-d", "pty,raw,echo=0,link=" + end_a.string(),
                                       "pty,raw,echo=0,link=" + end_b.string()};
-    std::vector<char *> argv;
-    for (auto &word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     UniqueFd read_end(fds[0]);
     UniqueFd write_end(fds[1]);
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        int null_fd = ::open("/dev/null", O_RDWR);
-        ::dup2(null_fd, STDIN_FILENO);
-        ::dup2(null_fd, STDOUT_FILENO);
-        ::dup2(write_end.get(), STDERR_FILENO);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
+    ChildSpec spec;
+    spec.argv = words;
+    spec.stderr_fd = write_end.get();
+    socat_ = ChildProcess(spec);
     write_end.reset();
-    auto give_up = [this](const std::string &why) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        throw std::runtime_error(why);
-    };
 
     // socat announces its transfer loop once both pseudo-terminals and their
-    // links are in place.
+    // links are in place. A pair that does not come up throws, and socat_
+    // kills socat on the way out.
     std::string notices;
     const auto deadline = Clock::now() + kSerialDeadline;
     while (notices.find("starting data transfer loop") == std::string::npos) {
@@ -67,20 +52,20 @@ PtyPair::PtyPair(std::filesystem::path end_a, std::filesystem::path end_b) {
         char buffer[512];
         ssize_t n = 0;
         if (::poll(&ready, 1, millis_left(deadline)) <= 0 || (n = ::read(read_end.get(), buffer, sizeof buffer)) <= 0) {
-            give_up("socat did not start: " + notices);
+            throw std::runtime_error("socat did not start: " + notices);
         }
         notices.append(buffer, static_cast<std::size_t>(n));
     }
     if (!std::filesystem::exists(end_a) || !std::filesystem::exists(end_b)) {
-        give_up("socat made no links: " + notices);
+        throw std::runtime_error("socat made no links: " + notices);
     }
     log_ = std::move(read_end);
 }
 
 PtyPair::~PtyPair() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    if (!socat_.running()) return;
+    socat_.signal(SIGTERM);
+    socat_.wait();
 }
 
 UniqueFd open_line_end(const std::filesystem::path &device) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "common/unique_fd.hpp"
+#include "tests/support/child_process.hpp"
 
 namespace dcu::test {
 
@@ -29,7 +30,7 @@ public:
     ~PtyPair();
 
 private:
-    pid_t pid_ = -1;
+    ChildProcess socat_;
     UniqueFd log_;  // socat's standard error, kept open so its notices never meet a closed pipe
 };
 
