@@ -168,8 +168,8 @@ Saved save(const View &view, std::span<const selection::Entry> entries) {
 
     const SaveLock lock;
     if (!lock.held())
-        return refuse(lock.error() == ETIMEDOUT ? 503 : 500,
-                      "another save holds the selection files (" + error_text(lock.error()) + ")");
+        return lock.error() == ETIMEDOUT ? refuse(503, "another save still holds the selection files; try again")
+                                         : refuse(500, "can't take the selection files' lock: " + error_text(lock.error()));
 
     const FileText old = read_whole(path);
     if (old.error != 0 && old.error != ENOENT)
@@ -180,7 +180,7 @@ Saved save(const View &view, std::span<const selection::Entry> entries) {
                            "without its braces); nothing was changed");
 
     const auto checked = loaded_from(*text, view.section);
-    if (!checked) return refuse(500, "can't check the new " + name + ": " + error_text(errno));
+    if (!checked) return refuse(500, "can't check the new " + name + ": " + error_text(errno) + "; nothing was changed");
     if (checked->failed() || !same_entries(checked->entries, entries))
         return refuse(500, "the new " + name + " would not read as chosen; nothing was changed");
 
