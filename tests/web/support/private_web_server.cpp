@@ -110,11 +110,14 @@ void PrivateWebServer::start(const WebServerSetup &setup) {
          << "server.port = " << port_ << "\n"
          << "server.errorlog = " << conf_quoted((dir / "error.log").string()) << "\n"
          << "server.pid-file = " << conf_quoted((dir / "lighttpd.pid").string()) << "\n"
-         << "server.modules = ( \"mod_indexfile\", \"mod_staticfile\" )\n"
+         << "server.modules = ( \"mod_indexfile\" )\n"
          << "index-file.names = ( \"index.html\" )\n"
          << "mimetype.assign = ( \".html\" => \"text/html; charset=utf-8\", \".css\" => \"text/css; charset=utf-8\",\n"
          << "  \".js\" => \"text/javascript; charset=utf-8\", \".json\" => \"application/json\" )\n"
          << snippet << "\n"
+         // Static files last, as the distribution's configuration has them:
+         // the handlers before it (CGI) take their URLs first.
+         << "server.modules += ( \"mod_staticfile\" )\n"
          << "setenv.set-environment = (\n" << passed_environment(setup) << ")\n";
     const auto config = dir / "lighttpd.conf";
     write_file(config, conf.str());
