@@ -17,6 +17,7 @@
 #include "common/paths.hpp"
 #include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
+#include "common/whole_file.hpp"
 
 namespace dcu::web::password_file {
 
@@ -81,16 +82,13 @@ std::optional<std::string> read_password() {
 
 std::string read_file(const std::string &path, int &error) {
     const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    std::string text;
     if (!fd) {
         error = errno;
-        return text;
+        return {};
     }
-    char piece[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd.get(), piece, sizeof piece)) > 0) text.append(piece, static_cast<std::size_t>(n));
-    error = n < 0 ? errno : 0;
-    return text;
+    std::optional<std::string> text = read_all(fd.get());
+    error = text ? 0 : errno;
+    return text.value_or(std::string());
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "web/unit_catalogue.hpp"
 
 #include <algorithm>
-#include <cstdlib>
 #include <set>
 
+#include "common/decimal_text.hpp"
 #include "common/store.hpp"
 #include "common/unit_keys.hpp"
 #include "reqhandlers/meter_lookup.hpp"
@@ -44,7 +44,7 @@ std::vector<std::vector<std::string>> reading_codes(const meters::SerialNumbers 
         }
         int count = 0;
         for (const auto &[field, value] : fields)
-            if (field == keys::kReadingCountField) count = std::clamp(std::atoi(value.c_str()), 0, kMostReadings);
+            if (field == keys::kReadingCountField) count = std::clamp(decimal::atoi_value(value), 0, kMostReadings);
         for (int k = 1; k <= count; ++k) {
             const std::string obis_field = keys::Key(keys::kReadingObisField, k).str();
             for (const auto &[field, value] : fields)

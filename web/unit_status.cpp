@@ -1,9 +1,9 @@
 #include "web/unit_status.hpp"
 
 #include <array>
-#include <cstdlib>
 #include <optional>
 
+#include "common/decimal_text.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/meter_lookup.hpp"
 #include "web/data_files.hpp"
@@ -38,7 +38,7 @@ std::optional<Newest> newest_record(const std::string &serial) {
 // The word of a communication-status code, as the instantaneous answer gives it.
 std::string status_word(const std::string &code) {
     if (code.empty()) return "";
-    const long value = std::strtol(code.c_str(), nullptr, 10);
+    const int value = decimal::atoi_value(code);
     if (value < 0 || value >= DCU_COMM_STATUS_WORDS) return code;
     return g_comm_status_buff[value];
 }
