@@ -61,8 +61,11 @@ def open_page(driver, args):
     driver.get(with_credentials(args.base, args.user, args.password))
 
 
-def wait_for_view(driver):
-    wait(driver, lambda d: d.find_elements(By.CSS_SELECTOR, "#codes tbody tr")
+def wait_for_view(driver, view):
+    """Until the table shows that view, loaded (not the first view, opened
+    at start, which a slow unit may bring back later)."""
+    wait(driver, lambda d: d.find_element(By.ID, "codes").get_attribute("data-view") == view
+         and d.find_elements(By.CSS_SELECTOR, "#codes tbody tr")
          and d.find_element(By.ID, "message").text == "")
 
 
@@ -96,7 +99,7 @@ def step_save_selection(driver, args):
     driver.find_element(By.CSS_SELECTOR, "#view-list button[data-view='%s']" % plan["view"]).click()
     wait(driver, lambda d: d.find_element(By.CSS_SELECTOR, "#view-list button[data-view='%s']" % plan["view"])
          .get_attribute("aria-pressed") == "true")
-    wait_for_view(driver)
+    wait_for_view(driver, plan["view"])
     driver.find_element(By.ID, "select-none").click()
     for code in plan["tick"]:
         row_of(driver, code).find_element(By.CSS_SELECTOR, "input.pick").click()

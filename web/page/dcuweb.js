@@ -110,6 +110,7 @@
     $('#view-notice').hidden = notice.length === 0;
 
     const meterCount = new Map(view.codes.map((code) => [code.obis, code.meters]));
+    $('#codes').dataset.view = view.id;
     const body = $('#codes tbody');
     body.replaceChildren();
     // The section as it stands, in its order; then the codes it leaves out.
@@ -127,13 +128,20 @@
     updateCount();
   }
 
+  // Only the view asked for last is shown: on a slow unit the first view,
+  // opened at start, may come back after the one the engineer chose.
+  let wantedView = null;
+
   async function openView(id) {
+    wantedView = id;
     say($('#message'), 'Loading...', 'quiet');
     try {
-      showView(await api(`view=${encodeURIComponent(id)}`));
+      const view = await api(`view=${encodeURIComponent(id)}`);
+      if (id !== wantedView) return;
+      showView(view);
       say($('#message'), '');
     } catch (error) {
-      say($('#message'), `Can't load the selection: ${error.message}`, 'error');
+      if (id === wantedView) say($('#message'), `Can't load the selection: ${error.message}`, 'error');
     }
   }
 
