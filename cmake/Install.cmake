@@ -9,6 +9,7 @@
 #   refhost   dcu-refhost          dcuhost, the reference host process, dcuhost.service
 #                                  and the example of its settings file
 #   buildhost dcu-imgseal          imgseal (build host only, never cross-built)
+#   web       dcu-web              dcuweb and the service page, the lighttpd snippet
 #
 # metersim is a stand-in for the unit's own processes and is never installed.
 #
@@ -79,4 +80,27 @@ set_target_properties(dcu_example_host PROPERTIES ENABLE_EXPORTS ON)
 # Copyright file, changelog and manual pages of every package; the contract.
 include(${CMAKE_CURRENT_LIST_DIR}/PackageDocs.cmake)
 
+# ---- web     dcu-web: dcuweb and the service page --------------------------
+# dcuweb is a CGI program: it lives with the page's files, not on the PATH,
+# but /usr/bin/dcuweb points at it for "dcuweb --set-password USER". The
+# lighttpd snippet maps both under /dcu/ of the unit's site; the selection
+# files stay in the document root where the handlers read them, written at
+# run time, never packaged.
+install(TARGETS dcuweb RUNTIME DESTINATION lib/dcu-web COMPONENT web)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/page/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/dcu-web/page
+        COMPONENT web FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+install(FILES ${PROJECT_SOURCE_DIR}/web/lighttpd/50-dcu-web.conf
+        DESTINATION ${CMAKE_INSTALL_FULL_SYSCONFDIR}/lighttpd/conf-available COMPONENT web)
+file(CREATE_LINK ../lib/dcu-web/dcuweb ${PROJECT_BINARY_DIR}/packaging/dcuweb-link SYMBOLIC)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/dcuweb-link DESTINATION ${CMAKE_INSTALL_BINDIR}
+        RENAME dcuweb COMPONENT web)
+dcu_gzip(${PROJECT_SOURCE_DIR}/man/dcuweb.1 ${DCU_DOC_BUILD_DIR}/man/dcuweb.1.gz)
+add_custom_target(dcu_web_package_docs ALL DEPENDS ${DCU_DOC_BUILD_DIR}/man/dcuweb.1.gz)
+install(FILES ${DCU_DOC_BUILD_DIR}/man/dcuweb.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT web)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${DCU_DOC_BUILD_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/dcu-web COMPONENT web)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian/dcu-web
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides COMPONENT web)
+
 include(${CMAKE_CURRENT_LIST_DIR}/Packaging.cmake)
+

@@ -109,4 +109,23 @@ set(CPACK_DEBIAN_BUILDHOST_DESCRIPTION "DCU firmware signature tool
 imgseal writes the MD5 signature list of a firmware release on the build
 host and copies it into the firmware directory.")
 
+# ---- web     dcu-web: the service page -------------------------------------
+list(APPEND CPACK_COMPONENTS_ALL web)
+set(CPACK_DEBIAN_WEB_PACKAGE_NAME dcu-web)
+set(CPACK_DEBIAN_WEB_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_WEB_PACKAGE_DEPENDS lighttpd)
+set(CPACK_DEBIAN_WEB_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/web/postinst
+    ${PROJECT_SOURCE_DIR}/packaging/web/postrm
+    ${PROJECT_SOURCE_DIR}/packaging/web/conffiles)
+set(CPACK_DEBIAN_WEB_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_DEBIAN_WEB_DESCRIPTION "DCU service page
+The unit's web page for service engineers: which OBIS codes each selection
+file gives the head-end and under which names, chosen from the codes the
+meters really have, and the state of the meters and the modem. dcuweb, its
+CGI program, writes the selection files in the format the request handlers
+read. lighttpd serves both behind digest authentication; the page lets
+nobody in until an administrator sets a password with
+dcuweb --set-password USER.")
+
 include(CPack)

@@ -107,6 +107,64 @@ ask content bill 15 "$first_serial" .. secret V1
 echo "   (refused: the name leaves the data tree)"
 ask billing 16 NO-SUCH-METER
 
+# --- The service page: lighttpd, dcuweb and a headless browser --------------
+
+echo
+echo "== the service page: lighttpd with dcu-web's snippet, dcuweb behind it, the page in headless Chromium"
+web="$work/web"
+shots=$PWD/build/default/web-demo
+mkdir -p "$web" "$shots"
+# A password made for this run only; the page lets nobody in until one is set.
+web_password=$(head -c 12 /dev/urandom | base64 | tr -d '/+=')
+printf '%s\n' "$web_password" | "$bin/web/dcuweb" --set-password service | sed "s|$DCU_ROOT|\$DCU_ROOT|; s/^/   /"
+web_port=$(dcu_free_port)
+# The packaged snippet with the package's paths put where the build has them.
+sed -e "s|\"/usr/lib/dcu-web/dcuweb\"|\"$PWD/$bin/web/dcuweb\"|" \
+    -e "s|\"/usr/share/dcu-web/page/\"|\"$PWD/web/page/\"|" \
+    -e "s|\"/etc/dcu/dcuweb.htdigest\"|\"$DCU_ROOT/etc/dcu/dcuweb.htdigest\"|" web/lighttpd/50-dcu-web.conf >"$web/dcu-web.conf"
+cat >"$web/lighttpd.conf" <<CONF
+server.document-root = "$DCU_ROOT/srv/www/htdocs"
+server.bind = "127.0.0.1"
+server.port = $web_port
+server.errorlog = "$web/error.log"
+server.modules = ( "mod_indexfile" )
+index-file.names = ( "index.html" )
+mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css; charset=utf-8", ".js" => "text/javascript; charset=utf-8" )
+include "$web/dcu-web.conf"
+server.modules += ( "mod_staticfile" )
+setenv.set-environment = ( "DCU_ROOT" => "$DCU_ROOT", "DCU_REDIS_PORT" => "$DCU_STORE_PORT" )
+CONF
+lighttpd=lighttpd
+command -v lighttpd >/dev/null || lighttpd=/usr/sbin/lighttpd
+"$lighttpd" -D -f "$web/lighttpd.conf" &
+web_pid=$!
+trap 'kill "$web_pid" 2>/dev/null; dcu_stop_store; rm -rf "$work"' EXIT
+for _ in $(seq 1 200); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$web_port") 2>/dev/null && break
+  sleep 0.05
+done
+echo "   the page: http://127.0.0.1:$web_port/dcu/  (user service, password $web_password, this run only)"
+echo "-- without the password, and with a wrong one"
+curl -s -o /dev/null -w '   %{http_code} without credentials\n' "http://127.0.0.1:$web_port/dcu/"
+curl -s -o /dev/null -w '   %{http_code} with a wrong password\n' --digest -u "service:guess" "http://127.0.0.1:$web_port/dcu/"
+steps=(/usr/bin/python3 tests/web/browser_steps.py --base "http://127.0.0.1:$web_port/dcu/" --user service
+  --password "$web_password" --shots "$shots")
+echo "-- in the browser: On-demand billing, select none, tick 1.0.9.8.0.255 and 1.0.10.8.0.255, rename one, save"
+"${steps[@]}" save-selection '{"view":"od-billing","tick":["1.0.9.8.0.255","1.0.10.8.0.255"],"names":{"1.0.10.8.0.255":"Export kVAh"}}' |
+  python3 -c 'import json, sys; print("   the page says: " + json.load(sys.stdin)["message"])'
+ask_abridged 14 billing 17 "$first_serial"
+echo "-- in the browser: the status view"
+"${steps[@]}" status | python3 -c 'import json, sys; r = json.load(sys.stdin); print("   the page says: " + r["message"]); [print("   " + "  ".join(m)) for m in r["meters"]]'
+echo "-- a POST without the page's token, from the page itself"
+"${steps[@]}" post-without-token | python3 -c 'import json, sys; r = json.load(sys.stdin); print("   %d %s" % (r["status"], r["body"]))'
+echo "   screenshots: $shots/selections.png and $shots/status.png"
+if [ -n "${DCU_DEMO_KEEP_PAGE:-}" ]; then
+  read -r -p "   the page stays up until Enter: " _ || true
+fi
+kill "$web_pid"
+wait "$web_pid" 2>/dev/null || true
+trap 'dcu_stop_store; rm -rf "$work"' EXIT
+
 # --- Head-end link over MQTT ------------------------------------------------
 
 # make_pki DIR: a CA, the broker's certificate (for 127.0.0.1), and client

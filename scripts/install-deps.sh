@@ -2,7 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need, when
 # any is missing. Safe to run again: it does nothing when all are present.
 # (rabbitmq-server brings Erlang and epmd; the tests run their own node on
-# ports of their own and never use the system's service.)
+# ports of their own and never use the system's service. lighttpd, chromium,
+# chromium-driver and python3-selenium are the service page's: its tests run
+# a private lighttpd and a headless Chromium, never the system's server.)
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,7 @@ packages=(
   socat valgrind python3 openssl libssl-dev
   ifupdown
   python3-jsonschema python3-yaml
+  lighttpd chromium chromium-driver python3-selenium
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   # Blanks or line breaks between the names.

@@ -91,13 +91,13 @@ for arch in "${arches[@]}"; do
     amd64)
       scripts/install-deps.sh
       preset=deb-amd64
-      packages=(libreqhandlers1 libreqhandlers-dev dcu-loader dcu-tools dcu-refhost dcu-imgseal)
+      packages=(libreqhandlers1 libreqhandlers-dev dcu-loader dcu-tools dcu-refhost dcu-web dcu-imgseal)
       elf_pattern='ELF 64-bit LSB .*x86-64'
       ;;
     armhf)
       scripts/armhf-deps.sh
       preset=armhf
-      packages=(libreqhandlers1 libreqhandlers-dev dcu-loader dcu-tools dcu-refhost)
+      packages=(libreqhandlers1 libreqhandlers-dev dcu-loader dcu-tools dcu-refhost dcu-web)
       elf_pattern='ELF 32-bit LSB .*ARM, EABI5'
       ;;
     *)
