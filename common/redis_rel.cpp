@@ -270,12 +270,16 @@ private:
 std::size_t detail::format_command(std::span<char> out, const char *format, va_list args) noexcept {
     CommandText text;
     for (const char *c = format; *c != '\0'; ++c) {
+        if (*c == ' ') {
+            if (!text.end_argument()) return 0;
+            continue;
+        }
         if (*c != '%' || c[1] == '\0') {
-            if (*c == ' ') {
-                if (!text.end_argument()) return 0;
-            } else if (!text.add(c, 1)) {
-                return 0;
-            }
+            // A run of plain bytes (a trailing '%' among them) in one go.
+            const char *run = c;
+            while (c[1] != '\0' && c[1] != ' ' && c[1] != '%') ++c;
+            if (c[1] == '%' && c[2] == '\0') ++c;
+            if (!text.add(run, static_cast<std::size_t>(c - run + 1))) return 0;
             continue;
         }
         ++c;
