@@ -61,7 +61,7 @@ inline std::size_t find_tab(std::string_view line) noexcept {
 // 0x80). The tabs are then taken lowest first. A block may reach past the
 // line's end: the bytes kLineSlack past what was read can always be read,
 // and are zeros (odd bytes) past the end of the file's last piece.
-inline constexpr std::size_t kLineSlack = 16;
+inline constexpr std::size_t kLineSlack = 64;
 
 namespace blocks {
 
@@ -124,9 +124,49 @@ struct Vectors {
     static __m128i load(const char *at) noexcept { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
 };
 using Best = Vectors;
+
+// Four vectors, 64 bytes, their flags in one word: the loop over a line
+// turns once for a few values rather than once or twice per value.
+struct Chunks {
+    using Mask = std::uint64_t;
+    static constexpr std::size_t kSize = 64;
+    static constexpr int kShift = 0;
+
+    static Mask tabs(const char *at) noexcept {
+        return join(tab_flags(at), tab_flags(at + 16), tab_flags(at + 32), tab_flags(at + 48));
+    }
+    static Mask scan(const char *at, Mask &odd) noexcept {
+        std::uint32_t special0, special1, special2, special3;
+        const Mask tabs = join(scan16(at, special0), scan16(at + 16, special1), scan16(at + 32, special2),
+                               scan16(at + 48, special3));
+        odd = join(special0, special1, special2, special3) & ~tabs;
+        return tabs;
+    }
+    static Mask first(std::size_t bytes) noexcept { return (Mask{1} << bytes) - 1; }  // bytes < kSize
+
+private:
+    static Mask tab_flags(const char *at) noexcept { return Vectors::tabs(at); }
+    // The tabs of 16 bytes; in special, the bytes that are not as they go
+    // into an answer (the tabs among them).
+    [[gnu::always_inline]] static std::uint32_t scan16(const char *at, std::uint32_t &special) noexcept {
+        const __m128i bytes = Vectors::load(at);
+        // As signed bytes, those below 0x20 are the control characters
+        // (the tab among them) and every byte from 0x80.
+        const __m128i below = _mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20));
+        const __m128i quote_or_backslash =
+            _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')));
+        special = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_or_si128(below, quote_or_backslash)));
+        return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+    }
+    static Mask join(Mask a, Mask b, Mask c, Mask d) noexcept { return a | (b << 16) | (c << 32) | (d << 48); }
+};
+using Widest = Chunks;
 #else
 using Best = Words;
+using Widest = Words;
 #endif
+// A block that starts inside what was read ends inside its slack.
+static_assert(kLineSlack >= Widest::kSize && kLineSlack >= Best::kSize);
 
 // One past each tab flagged in a block that starts at `at`, appended to out.
 template <typename Blocks>
@@ -155,7 +195,7 @@ public:
     const std::uint32_t *data() const noexcept { return edges_.data(); }
 
 private:
-    static constexpr std::size_t kMostPerBlock = 16;
+    static constexpr std::size_t kMostPerBlock = 64;  // tabs in the widest block
     std::vector<std::uint32_t> edges_;
     std::size_t needed_ = 0;
 };
@@ -263,7 +303,7 @@ public:
     // whole_line or scan_line read it) or no line is left (Whole::none).
     // One look at each byte finds the tabs, the line's end and the odd
     // bytes together.
-    template <typename Blocks = blocks::Best>
+    template <typename Blocks = blocks::Widest>
     Whole plain_line(ValueEdges &edges, PlainLine &found);
 
     // Counts the lines from here to the end of the file, then comes back

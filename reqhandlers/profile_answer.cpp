@@ -81,13 +81,15 @@ public:
     bool usable() const noexcept { return !steps_.empty(); }
     data_file::ValueEdges &edges() noexcept { return edges_; }
 
-    // The record's text; nothing when it could be longer than kLongest.
-    std::optional<std::string_view> render(const data_file::PlainLine &found) {
-        if (fixed_ + found.line.size() > kLongest) return std::nullopt;
+    // The most bytes a record's text can take: its joints and its whole line.
+    std::size_t longest(const data_file::PlainLine &found) const noexcept { return fixed_ + found.line.size(); }
+
+    // Writes the record's text at out, which has room for longest() bytes
+    // and a slot more; returns its end.
+    char *write(const data_file::PlainLine &found, char *out) const noexcept {
         constexpr std::size_t kSlot = answer::ObjectShape::kSlot;
         const char *const line = found.line.data();
         const std::uint32_t *const edge = edges_.data();
-        char *out = scratch_.data();
         std::memcpy(out, first_joint_, kSlot);
         out += first_size_;
         for (const Step &step : steps_) {
@@ -103,7 +105,15 @@ public:
             std::memcpy(out, step.joint, kSlot);
             out += step.joint_size;
         }
-        return std::string_view(scratch_.data(), static_cast<std::size_t>(out - scratch_.data()));
+        return out;
+    }
+
+    // The record's text in the scratch buffer; nothing when it could be
+    // longer than kLongest.
+    std::optional<std::string_view> render(const data_file::PlainLine &found) {
+        if (longest(found) > kLongest) return std::nullopt;
+        char *const end = write(found, scratch_.data());
+        return std::string_view(scratch_.data(), static_cast<std::size_t>(end - scratch_.data()));
     }
 
 private:
@@ -148,8 +158,14 @@ std::size_t write_records(answer::TextBuilder &body, data_file::DataFile &file,
         const auto whole = text.usable() ? lines.plain_line(text.edges(), plain) : data_file::LineScanner::Whole::pieces;
         if (whole == data_file::LineScanner::Whole::none) break;
         if (whole == data_file::LineScanner::Whole::line) {
-            const auto rendered = text.render(plain);
-            if (rendered) {
+            // Straight into the answer when it fits even at its longest;
+            // otherwise put together aside and written if it fits as it is.
+            char *const in_place = body.element_in_place(text.longest(plain));
+            const auto rendered = in_place == nullptr ? text.render(plain) : std::nullopt;
+            if (in_place != nullptr) {
+                body.end_in_place(text.write(plain, in_place));
+                written = true;
+            } else if (rendered) {
                 written = body.element_text(*rendered);
             } else {
                 file.split_line(plain.line, wanted, room_for_values(body), values);

@@ -235,6 +235,19 @@ bool TextBuilder::element_text(std::string_view text) {
     return true;
 }
 
+char *TextBuilder::element_in_place(std::size_t most) noexcept {
+    const std::string_view sep = separator();
+    const std::size_t bytes = sep.size() + most;
+    // The slot the caller's moves reach must lie in the buffer too.
+    if (!fits(bytes) || length_ + bytes + ObjectShape::kSlot >= buffer_.size()) return nullptr;
+    return copy_to(buffer_.data() + length_, sep);
+}
+
+void TextBuilder::end_in_place(char *end) noexcept {
+    std::memset(end, 0, ObjectShape::kSlot);
+    end_element(end);
+}
+
 void TextBuilder::close() {
     if (depth_ <= 1) return;  // the outer object closes in finish()
     const Frame &top = frames_[--depth_];

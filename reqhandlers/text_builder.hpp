@@ -73,7 +73,8 @@ class TextBuilder {
 public:
     // Starts a text in buffer (which must hold at least 8 bytes) by opening
     // the outer object. Bytes of the buffer beyond the text are left as they
-    // are; the text is always NUL-terminated.
+    // are (but for the slot after an element written in place, zeroed); the
+    // text is always NUL-terminated.
     explicit TextBuilder(std::span<char> buffer);
     TextBuilder(const TextBuilder &) = delete;
     TextBuilder &operator=(const TextBuilder &) = delete;
@@ -99,6 +100,14 @@ public:
     // an ObjectShape's joints), written after its separator, whole or not
     // at all.
     bool element_text(std::string_view text);
+    // An element the caller writes in place, such a record, whose moves of
+    // a whole slot may reach ObjectShape::kSlot bytes past its end: where
+    // its text starts (after its separator, written here) when `most` bytes
+    // of it fit, null when they might not (write it another way). The
+    // caller must then end it with end_in_place at the end of its text,
+    // which zeroes the bytes the moves reached past it.
+    char *element_in_place(std::size_t most) noexcept;
+    void end_in_place(char *end) noexcept;
 
     // Closes the innermost open container.
     void close();
