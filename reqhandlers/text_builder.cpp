@@ -324,7 +324,8 @@ void TextBuilder::replace_in_text(std::size_t index, std::string_view bytes) noe
             deferred_[later].offset = deferred_[later].offset - member.placed + bytes.size();
         buffer_[length_] = '\0';
     }
-    std::memcpy(at, bytes.data(), bytes.size());
+    // A member taken out again has no bytes (and no pointer to them).
+    if (!bytes.empty()) std::memcpy(at, bytes.data(), bytes.size());
     member.placed = bytes.size();
 }
 
