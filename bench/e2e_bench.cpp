@@ -12,12 +12,18 @@
 //   (f) one cfgload run (a process of its own)             reported without a floor
 //
 // Times are medians per request. With --callgrind, each scenario's
-// instructions per request are counted by valgrind (two runs of different
-// lengths, so that start-up cancels out); with --memory, the peak heap of
+// instructions per request are counted by valgrind: only from the entry of
+// the scenario's handler to its return (dcuhost's reading of the request
+// and its start-up are not the answer's cost), in two runs of different
+// lengths, so that what only a first call pays (the binding of library
+// symbols, the first allocations) cancels out. --gate FILE compares those
+// counts with the ones kept in FILE (bench/instructions.txt) and fails on
+// growth; --record FILE writes them there. With --memory, the peak heap of
 // scenario (a) (massif) and the resident size after 100 and 10,000 mixed
 // requests.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gnu/libc-version.h>
 #include <hiredis/hiredis.h>
 #include <unistd.h>
 
@@ -51,6 +57,9 @@ struct Settings {
     int requests = 200;
     bool callgrind = false;
     bool memory = false;
+    std::string callgrind_out;  // a directory for the callgrind files of the longer runs
+    std::string gate;           // the counts to compare with
+    std::string record;         // where to write the counts
 };
 
 double median(std::vector<double> values) {
@@ -82,6 +91,7 @@ using Phase = std::vector<Command>;  // commands sent together, one round trip
 struct Scenario {
     std::string name;
     std::string word;     // dcuhost's request word, as --timings records it
+    std::string entry;    // the library's entry point that answers it
     std::string request;  // one request line
     double floor_us = 0;
     std::string floor_text;
@@ -118,9 +128,15 @@ public:
         std::printf("\nfloors: round trip %.1f us, read of the billing file (%zu bytes) %.1f us, copy of a %zu-byte answer %.1f us,"
                     " scan of the 200-entry directory %.1f us\n",
                     rtt_us_, billing_size_, file_read_us_, answer_size_, answer_copy_us_, dir_scan_us_);
-        if (settings_.callgrind) instructions();
+        if (settings_.callgrind) {
+            const auto counts = instructions();
+            if (!settings_.record.empty()) record_counts(counts);
+            if (!settings_.gate.empty()) gate_passed_ = gate(counts);
+        }
         if (settings_.memory) memory();
     }
+
+    bool gate_passed() const noexcept { return gate_passed_; }
 
 private:
     fs::path unit(const std::string &path) const { return root_ / path; }
@@ -183,12 +199,15 @@ private:
         for (int port = 0; port < 4; ++port)
             counts.push_back({"hmget", keys::Key(keys::kSerialMeterInfo, port).str(), keys::kNumMetersField});
         scenarios_ = {
-            {"(a) billing answer, 1100 records of 20 columns, 10 chosen", "billing", "billing 1 " + serial_, 0, "", {lookup}, 0},
-            {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "inst 2 " + serial_, 0, "",
+            {"(a) billing answer, 1100 records of 20 columns, 10 chosen", "billing", "send_od_billing_det",
+             "billing 1 " + serial_, 0, "", {lookup}, 0},
+            {"(b) instantaneous answer, 255 readings, 255 chosen", "inst", "send_od_inst_det", "inst 2 " + serial_, 0, "",
              {lookup, readings, all_readings}, 0},
-            {"(c) meter list", "meters", "meters 3", 0, "", {lookup}, 0},
-            {"(d) communication status of 20 meters", "commn", "commn 4", 0, "", {type, counts, statuses}, 0},
-            {"(e) bill list of a directory of 200 entries", "files bill", "files bill 5 " + serial_1, 0, "", {lookup}, 0},
+            {"(c) meter list", "meters", "send_met_ser_num_det", "meters 3", 0, "", {lookup}, 0},
+            {"(d) communication status of 20 meters", "commn", "send_commn_status_det", "commn 4", 0, "",
+             {type, counts, statuses}, 0},
+            {"(e) bill list of a directory of 200 entries", "files bill", "send_bill_file_list_det",
+             "files bill 5 " + serial_1, 0, "", {lookup}, 0},
         };
     }
 
@@ -286,14 +305,15 @@ private:
         return medians;
     }
 
-    // Instructions of a whole dcuhost run with `count` requests of a scenario.
-    long long callgrind_total(const Scenario &scenario, int count) {
-        const fs::path out = root_ / "callgrind.out";
+    // Instructions counted inside the scenario's handler, from its entry to
+    // its return, over a dcuhost run of `count` requests of the scenario.
+    long long callgrind_total(const Scenario &scenario, int count, const fs::path &out) {
         RunOptions options = env_;
         options.stdin_text = requests(scenario, count);
         options.timeout = std::chrono::minutes(10);
-        auto result = run_program({"valgrind", "--tool=callgrind", "--callgrind-out-file=" + out.string(), DCUHOST_PATH,
-                                   "--stdin"},
+        auto result = run_program({"valgrind", "--tool=callgrind", "--collect-atstart=no",
+                                   "--toggle-collect=" + scenario.entry, "--callgrind-out-file=" + out.string(),
+                                   DCUHOST_PATH, "--stdin"},
                                   options);
         check(result.exit_code == 0, "valgrind failed: " + result.err.substr(0, 2000));
         std::ifstream in(out);
@@ -302,12 +322,98 @@ private:
         return 0;
     }
 
-    void instructions() {
-        std::printf("\n%-58s %16s\n", "instructions per request (callgrind)", "instructions");
+    // Instructions per request of each scenario: runs of 1 and 11 requests,
+    // the difference over 10.
+    std::map<std::string, long long> instructions() {
+        std::printf("\n%-58s %16s\n", "instructions per request (callgrind, inside the handler)", "instructions");
+        std::map<std::string, long long> counts;
         for (const auto &scenario : scenarios_) {
-            const long long one = callgrind_total(scenario, 1), eleven = callgrind_total(scenario, 11);
-            std::printf("%-58s %16lld\n", scenario.name.c_str(), (eleven - one) / 10);
+            const std::string letter = scenario_letter(scenario);
+            const fs::path kept = settings_.callgrind_out.empty()
+                                      ? root_ / "callgrind.out"
+                                      : fs::path(settings_.callgrind_out) / ("callgrind." + letter + ".out");
+            const long long one = callgrind_total(scenario, 1, root_ / "callgrind.out");
+            const long long eleven = callgrind_total(scenario, 11, kept);
+            counts[letter] = (eleven - one) / 10;
+            std::printf("%-58s %16lld\n", scenario.name.c_str(), counts[letter]);
         }
+        return counts;
+    }
+
+    // "a" of "(a) billing answer ...".
+    static std::string scenario_letter(const Scenario &scenario) { return scenario.name.substr(1, 1); }
+
+    std::string toolchain() const {
+        return std::string("compiler ") + DCU_COMPILER + "\nglibc " + gnu_get_libc_version() + "\nhiredis " +
+               std::to_string(HIREDIS_MAJOR) + "." + std::to_string(HIREDIS_MINOR) + "." +
+               std::to_string(HIREDIS_PATCH) + "\nvalgrind " + valgrind_version() + "\n";
+    }
+
+    static std::string valgrind_version() {
+        auto result = run_program({"valgrind", "--version"});
+        std::string version = result.out.substr(0, result.out.find('\n'));
+        return version.rfind("valgrind-", 0) == 0 ? version.substr(9) : version;
+    }
+
+    void record_counts(const std::map<std::string, long long> &counts) const {
+        std::ofstream out(settings_.record);
+        out << "# Instructions per request of each e2e_bench scenario, counted by callgrind inside the\n"
+               "# handler (from its entry to its return), with the versions below. The gate\n"
+               "# (scripts/check-instructions.sh) fails when a scenario costs more than 5% above its\n"
+               "# count here, and only reports when its versions differ from these. Written by\n"
+               "# e2e_bench --callgrind --record bench/instructions.txt; a change that moves a count on\n"
+               "# purpose updates this file in the same commit and says why.\n";
+        out << toolchain();
+        for (const auto &scenario : scenarios_)
+            out << "scenario " << scenario_letter(scenario) << " " << counts.at(scenario_letter(scenario)) << "  "
+                << scenario.name.substr(4) << "\n";
+        check(out.good(), "can't write " + settings_.record);
+        std::printf("\ncounts written to %s\n", settings_.record.c_str());
+    }
+
+    // Compares the counts with the gate's file; false when a scenario grew
+    // by more than 5% under the same versions.
+    bool gate(const std::map<std::string, long long> &counts) const {
+        std::ifstream in(settings_.gate);
+        check(in.good(), "can't read " + settings_.gate);
+        std::string kept_toolchain;
+        std::map<std::string, long long> kept;
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '#') continue;
+            std::istringstream words(line);
+            std::string what;
+            words >> what;
+            if (what == "scenario") {
+                std::string letter;
+                long long count = 0;
+                words >> letter >> count;
+                kept[letter] = count;
+            } else {
+                kept_toolchain += line + "\n";
+            }
+        }
+        const std::string here = toolchain();
+        const bool same_toolchain = here == kept_toolchain;
+        constexpr double kAllowedGrowth = 0.05;
+        std::printf("\n%-58s %12s %12s %8s\n", "instruction gate", "kept", "now", "change");
+        bool grown = false;
+        for (const auto &scenario : scenarios_) {
+            const std::string letter = scenario_letter(scenario);
+            const auto found = kept.find(letter);
+            check(found != kept.end() && found->second > 0, settings_.gate + " has no count for (" + letter + ")");
+            const double change = static_cast<double>(counts.at(letter)) / static_cast<double>(found->second) - 1;
+            const bool too_much = change > kAllowedGrowth;
+            grown = grown || too_much;
+            std::printf("%-58s %12lld %12lld %+7.1f%%%s\n", scenario.name.c_str(), found->second, counts.at(letter),
+                        100 * change, too_much ? "  more than +5%" : "");
+        }
+        if (!same_toolchain) {
+            std::printf("versions differ from %s's, counts reported, not checked:\n-- kept\n%s-- here\n%s",
+                        settings_.gate.c_str(), kept_toolchain.c_str(), here.c_str());
+            return true;
+        }
+        std::printf(grown ? "instruction gate: FAILED (a scenario grew by more than 5%%)\n" : "instruction gate: passed\n");
+        return !grown;
     }
 
     void memory() {
@@ -360,6 +466,7 @@ private:
     fs::path billing_path_, dir_path_;
     std::size_t billing_size_ = 0, answer_size_ = 0;
     double rtt_us_ = 0, file_read_us_ = 0, answer_copy_us_ = 0, dir_scan_us_ = 0;
+    bool gate_passed_ = true;
 };
 
 }  // namespace
@@ -371,11 +478,20 @@ int main(int argc, char **argv) {
         if (arg == "--callgrind") settings.callgrind = true;
         else if (arg == "--memory") settings.memory = true;
         else if (arg == "--requests" && i + 1 < argc) settings.requests = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--callgrind-out" && i + 1 < argc) settings.callgrind_out = argv[++i];
+        else if (arg == "--gate" && i + 1 < argc) settings.gate = argv[++i];
+        else if (arg == "--record" && i + 1 < argc) settings.record = argv[++i];
         else {
-            std::fprintf(stderr, "usage: e2e_bench [--requests N] [--callgrind] [--memory]\n");
+            std::fprintf(stderr, "usage: e2e_bench [--requests N] [--callgrind [--callgrind-out DIR] [--gate FILE] "
+                                 "[--record FILE]] [--memory]\n");
             return 2;
         }
     }
-    Bench(settings).run();
-    return 0;
+    if (!settings.callgrind && !(settings.gate.empty() && settings.record.empty() && settings.callgrind_out.empty())) {
+        std::fprintf(stderr, "e2e_bench: --callgrind-out, --gate and --record count with --callgrind\n");
+        return 2;
+    }
+    Bench bench(settings);
+    bench.run();
+    return bench.gate_passed() ? 0 : 1;
 }

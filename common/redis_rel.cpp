@@ -1,9 +1,12 @@
 #include <poll.h>
 #include <sys/time.h>
 
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -192,6 +195,134 @@ DCU_CALLS_C_THROUGH_POINTERS int Connection::connect(const char *server, std::ui
     return 0;
 }
 
+// ---- command texts ----------------------------------------------------------
+
+namespace {
+
+// The protocol's text of a command: "*<count>\r\n", then "$<length>\r\n<bytes>\r\n"
+// for each argument. Arguments are gathered first, one after another in
+// `bytes`, since their count comes first.
+class CommandText {
+public:
+    // False when the command would not fit the fixed room (hiredis then writes it).
+    bool add(const char *bytes, std::size_t size) noexcept {
+        if (size > bytes_.size() - used_) return false;
+        std::memcpy(bytes_.data() + used_, bytes, size);
+        used_ += size;
+        touched_ = true;
+        return true;
+    }
+    void touch() noexcept { touched_ = true; }
+    bool end_argument() noexcept {
+        if (!touched_) return true;
+        if (count_ == ends_.size()) return false;
+        ends_[count_++] = used_;
+        touched_ = false;
+        return true;
+    }
+    // The whole command in out; its length, 0 when it would not fit.
+    std::size_t write(std::span<char> out) const noexcept {
+        char *at = out.data();
+        char *const end = out.data() + out.size();
+        if (!header(at, end, '*', count_)) return 0;
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < count_; ++i) {
+            const std::size_t size = ends_[i] - start;
+            if (!header(at, end, '$', size) || static_cast<std::size_t>(end - at) < size + 2) return 0;
+            std::memcpy(at, bytes_.data() + start, size);
+            at += size;
+            *at++ = '\r';
+            *at++ = '\n';
+            start = ends_[i];
+        }
+        return static_cast<std::size_t>(at - out.data());
+    }
+
+private:
+    // "<mark><number>\r\n"
+    static bool header(char *&at, char *end, char mark, std::size_t number) noexcept {
+        if (end - at < 1) return false;
+        *at++ = mark;
+        const auto result = std::to_chars(at, end, number);
+        if (result.ec != std::errc{} || end - result.ptr < 2) return false;
+        at = result.ptr;
+        *at++ = '\r';
+        *at++ = '\n';
+        return true;
+    }
+
+    std::array<char, 1024> bytes_;
+    std::array<std::size_t, 64> ends_;
+    std::size_t used_ = 0;
+    std::size_t count_ = 0;
+    bool touched_ = false;
+};
+
+}  // namespace
+
+// hiredis's own formatting prints each argument's length with sprintf and
+// builds every argument a byte at a time: for the commands of a request
+// (hundreds of them for the instantaneous answer) that was most of its
+// work. The formats the system uses take only %s, %d and %%, so those are
+// written here, with hiredis's rules (arguments split at blanks, a
+// conversion always makes an argument, even of nothing), byte for byte as
+// hiredis would write them; anything else is left to hiredis.
+std::size_t detail::format_command(std::span<char> out, const char *format, va_list args) noexcept {
+    CommandText text;
+    for (const char *c = format; *c != '\0'; ++c) {
+        if (*c == ' ') {
+            if (!text.end_argument()) return 0;
+            continue;
+        }
+        if (*c != '%' || c[1] == '\0') {
+            // A run of plain bytes (a trailing '%' among them) in one go.
+            const char *run = c;
+            while (c[1] != '\0' && c[1] != ' ' && c[1] != '%') ++c;
+            if (c[1] == '%' && c[2] == '\0') ++c;
+            if (!text.add(run, static_cast<std::size_t>(c - run + 1))) return 0;
+            continue;
+        }
+        ++c;
+        switch (*c) {
+        case 's': {
+            const char *value = va_arg(args, const char *);
+            if (!text.add(value, std::strlen(value))) return 0;
+            break;
+        }
+        case 'd': {
+            char digits[16];
+            const auto result = std::to_chars(digits, digits + sizeof digits, va_arg(args, int));
+            if (!text.add(digits, static_cast<std::size_t>(result.ptr - digits))) return 0;
+            break;
+        }
+        case '%':
+            if (!text.add("%", 1)) return 0;
+            break;
+        default:
+            return 0;
+        }
+        text.touch();
+    }
+    if (!text.end_argument()) return 0;
+    return text.write(out);
+}
+
+namespace {
+
+// Appends a printf-style command to the context's output, as
+// redisvAppendCommand does.
+int append_command(redisContext *context, const char *format, va_list args) noexcept {
+    std::array<char, 2048> command;
+    va_list copy;
+    va_copy(copy, args);
+    const std::size_t length = detail::format_command(command, format, copy);
+    va_end(copy);
+    if (length == 0) return redisvAppendCommand(context, format, args);
+    return redisAppendFormattedCommand(context, command.data(), length);
+}
+
+}  // namespace
+
 // ---- pipelines --------------------------------------------------------------
 
 Pipeline::~Pipeline() {
@@ -206,7 +337,7 @@ void Pipeline::append(const char *format, ...) {
     }
     va_list args;
     va_start(args, format);
-    int result = redisvAppendCommand(connection_.context(), format, args);
+    int result = append_command(connection_.context(), format, args);
     va_end(args);
     if (result != REDIS_OK) {
         broken_ = true;

@@ -186,6 +186,14 @@ private:
     bool broken_ = false;       // a send or read failed: later replies are null
 };
 
+namespace detail {
+// The protocol's text of a printf-style command with only %s, %d and %%
+// conversions, as hiredis would write it, into out; its length, or 0 for a
+// format it leaves to hiredis (any other conversion) or a command that does
+// not fit out. Consumes args.
+std::size_t format_command(std::span<char> out, const char *format, va_list args) noexcept;
+}  // namespace detail
+
 // How many commands have got no reply since the process started, on any
 // connection. A handler compares it before and after its work: an answer
 // built while commands failed can't be told from one about a unit that has

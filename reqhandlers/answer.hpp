@@ -15,7 +15,9 @@ inline constexpr std::size_t kCountMemberRoom = 48;
 
 class Answer {
 public:
-    // Clears json_text and g_temp_str and writes the header, leaving DATA open.
+    // Clears g_temp_str and writes the header into json_text, leaving DATA
+    // open; what is left of earlier text beyond the answer is cleared when it
+    // is sent.
     Answer(std::string_view type, int seq_num, CommandType command_type = CommandType::od_message);
 
     // The body, written into DATA.
@@ -28,6 +30,7 @@ public:
     int send();
 
 private:
+    std::size_t stale_end_;  // json_text may hold earlier text up to here
     TextBuilder text_;
     std::size_t status_offset_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
 #include "common/paths.hpp"
 #include "reqhandlers/data_tree.hpp"
@@ -50,15 +51,18 @@ private:
     std::vector<columns::SelectedColumn> selected_;
 };
 
-// Keeps the values of the wanted columns of one record, no more than a
-// limit of bytes: the values of a line that lies whole in the scanner's
-// piece are only pointed at, those of a longer line copied.
+// No more than room + 1 bytes of a record's values are kept: a record whose
+// values exceed room can't fit an answer that has room bytes left.
+std::size_t keep_limit(std::size_t room) noexcept { return room < SIZE_MAX ? room + 1 : room; }
+
+// Keeps the values of the wanted columns of a record that runs across
+// pieces, no more than a limit of bytes, copied. (Those of a line that lies
+// whole in the scanner's piece are only pointed at, see split_record.)
 class RecordVisitor {
 public:
     RecordVisitor(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values,
                   std::string &copied, std::vector<std::size_t> &ends)
-        : columns_(columns), limit_(room < copied.max_size() ? room + 1 : room), values_(values), copied_(copied),
-          ends_(ends) {
+        : columns_(columns), limit_(keep_limit(room)), values_(values), copied_(copied), ends_(ends) {
         values_.clear();
         copied_.clear();
         ends_.clear();
@@ -137,10 +141,35 @@ Header DataFile::read_header(std::span<const selection::Entry> entries) {
 
 DataFile::Record DataFile::next_record(std::span<const std::size_t> columns, std::size_t room,
                                        std::vector<std::string_view> &values) {
+    std::string_view line;
+    switch (scanner_.whole_line(line)) {
+    case LineScanner::Whole::none: return Record::none;
+    case LineScanner::Whole::line: return split_record(line, columns, room, values);
+    case LineScanner::Whole::pieces: break;
+    }
     RecordVisitor visitor(columns, room, values, copied_, value_ends_);
     if (!scanner_.scan_line(visitor)) return Record::none;
     visitor.finish();
     return visitor.too_large() ? Record::too_large : Record::kept;
+}
+
+DataFile::Record DataFile::split_record(std::string_view line, std::span<const std::size_t> columns, std::size_t room,
+                                        std::vector<std::string_view> &values) {
+    // values keeps its size from record to record.
+    values.resize(columns.size());
+    const Split split = split_wanted(line, columns, values.data(), value_edges_);
+    // Empty values for the columns the line is too short to hold, where
+    // they too can be read past their ends.
+    for (std::size_t i = split.found; i < columns.size(); ++i) values[i] = {line.data() + line.size(), 0};
+    const std::size_t limit = keep_limit(room);
+    if (split.bytes < limit) return Record::kept;
+    // No more of a record that can't fit than when it is copied.
+    std::size_t kept = 0;
+    for (auto &value : values) {
+        value = value.substr(0, std::min(value.size(), limit - kept));
+        kept += value.size();
+    }
+    return Record::too_large;
 }
 
 }  // namespace dcu::data_file

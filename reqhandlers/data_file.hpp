@@ -76,15 +76,27 @@ public:
     // and is only reported too_large (values then hold that much of it).
     Record next_record(std::span<const std::size_t> columns, std::size_t room, std::vector<std::string_view> &values);
 
+    // The values of a line read by the scanner itself (plain_line), as
+    // next_record keeps them; valid until the next line is read.
+    Record split_line(std::string_view line, std::span<const std::size_t> columns, std::size_t room,
+                      std::vector<std::string_view> &values) {
+        return split_record(line, columns, room, values);
+    }
+
     // The lines themselves, for visitors of their own (see LineScanner).
     LineScanner &scanner() noexcept { return scanner_; }
     // errno of a read that failed midway (0: none).
     int read_error() const noexcept { return scanner_.error(); }
 
 private:
+    // A record whose line lies whole in what was read: its values are only pointed at.
+    Record split_record(std::string_view line, std::span<const std::size_t> columns, std::size_t room,
+                        std::vector<std::string_view> &values);
+
     LineScanner scanner_;
     std::string copied_;  // the selected values of the last record, when it ran across pieces
     std::vector<std::size_t> value_ends_;
+    ValueEdges value_edges_;  // where a whole line's values start
 };
 
 }  // namespace dcu::data_file

@@ -1,5 +1,6 @@
 #include "reqhandlers/line_scanner.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,14 +40,26 @@ std::size_t count_line_ends(const char *from, const char *to) noexcept {
 
 }  // namespace
 
+namespace {
+
+// A piece buffer: the piece, then kLineSlack bytes that a split may read
+// past a line at the piece's end (refill sets them).
+std::unique_ptr<char[]> piece_buffer(std::size_t piece_size) {
+    return std::make_unique_for_overwrite<char[]>(piece_size + kLineSlack);
+}
+
+}  // namespace
+
 void LineScanner::read_from(UniqueFd fd, std::size_t piece_size) {
     fd_ = std::move(fd);
     text_.clear();
     from_text_ = false;
     piece_size_ = std::max<std::size_t>(piece_size, 1);
-    buffer_ = std::make_unique_for_overwrite<char[]>(piece_size_);
+    buffer_ = piece_buffer(piece_size_);
     at_ = end_ = buffer_.get();
     next_offset_ = 0;
+    struct stat info {};
+    size_ = ::fstat(fd_.get(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     error_ = 0;
 }
 
@@ -55,9 +68,10 @@ void LineScanner::read_text(std::string text, std::size_t piece_size) {
     text_ = std::move(text);
     from_text_ = true;
     piece_size_ = std::max<std::size_t>(piece_size, 1);
-    buffer_ = std::make_unique_for_overwrite<char[]>(piece_size_);
+    buffer_ = piece_buffer(piece_size_);
     at_ = end_ = buffer_.get();
     next_offset_ = 0;
+    size_ = text_.size();
     error_ = 0;
 }
 
@@ -100,6 +114,9 @@ bool LineScanner::refill(bool skip) {
     if (got == 0) return false;
     at_ = buffer_.get();
     end_ = at_ + got;
+    // A short piece leaves bytes of an earlier one (or none yet) after it:
+    // what a split may read past the last line is zeros.
+    std::memset(buffer_.get() + got, 0, kLineSlack);
     next_offset_ += got;
     return true;
 }

@@ -11,13 +11,16 @@
 // see "Writing later"), so an element that would not fit is refused whole
 // (the write returns false and the builder counts the overflow) and the text
 // can always be finished. Lengths are tracked, never rescanned, and the text
-// written is moved at most once, when the deferred members are put in place.
+// written is moved at most once, when the deferred members are put in place
+// (not at all when they were expected right, see expect).
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "reqhandlers/json_escape.hpp"
 
@@ -39,11 +42,39 @@ inline constexpr Layout kInlineList{"[", ",", "", "]"};          // on-demand fi
 inline constexpr Layout kInlineObject{"{", ",", "", "}"};        // the values of one record
 }  // namespace layout
 
+// The fixed texts of an object element whose members are always the same
+// keys with string values (the records of a data list), put together once:
+// the joints, joint i written before value i and the last one after the
+// last value. An element of this shape is then its values and these texts,
+// with one room check.
+class ObjectShape {
+public:
+    // The bytes a joint can be copied in at once (see joint_slot).
+    static constexpr std::size_t kSlot = 16;
+
+    ObjectShape(const Layout &layout, std::span<const std::string_view> keys);
+
+    std::size_t members() const noexcept { return members_; }
+    std::string_view joint(std::size_t i) const noexcept { return joints_[i]; }
+    // The joints together: an element's bytes beside its values.
+    std::size_t fixed_size() const noexcept { return fixed_size_; }
+    // Joint i at the start of kSlot bytes that can be read; null when a
+    // joint is longer than that.
+    const char *joint_slot(std::size_t i) const noexcept { return slots_.empty() ? nullptr : slots_.data() + i * kSlot; }
+
+private:
+    std::size_t members_;
+    std::vector<std::string> joints_;
+    std::size_t fixed_size_ = 0;
+    std::string slots_;
+};
+
 class TextBuilder {
 public:
     // Starts a text in buffer (which must hold at least 8 bytes) by opening
     // the outer object. Bytes of the buffer beyond the text are left as they
-    // are; the text is always NUL-terminated.
+    // are (but for the slot after an element written in place, zeroed); the
+    // text is always NUL-terminated.
     explicit TextBuilder(std::span<char> buffer);
     TextBuilder(const TextBuilder &) = delete;
     TextBuilder &operator=(const TextBuilder &) = delete;
@@ -63,6 +94,20 @@ public:
     // The same text as open_element, member by member and close, in one go.
     bool object_element(const Layout &layout, std::span<const std::string_view> keys,
                         std::span<const std::string_view> values);
+    // The same for an object of a shape made once (one value per key).
+    bool object_element(const ObjectShape &shape, std::span<const std::string_view> values);
+    // An element whose text is ready, well-formed (a record rendered with
+    // an ObjectShape's joints), written after its separator, whole or not
+    // at all.
+    bool element_text(std::string_view text);
+    // An element the caller writes in place, such a record, whose moves of
+    // a whole slot may reach ObjectShape::kSlot bytes past its end: where
+    // its text starts (after its separator, written here) when `most` bytes
+    // of it fit, null when they might not (write it another way). The
+    // caller must then end it with end_in_place at the end of its text,
+    // which zeroes the bytes the moves reached past it.
+    char *element_in_place(std::size_t most) noexcept;
+    void end_in_place(char *end) noexcept;
 
     // Closes the innermost open container.
     void close();
@@ -100,12 +145,21 @@ public:
     // need; finish puts the filled members in place, moving the text after
     // them once for all of them. Until then, text() and size() leave them
     // out. At most kMaxDeferred members wait at a time.
+    //
+    // expect puts a member in place before its value is known, with the
+    // value it is likely to get, while little text follows it: fill then
+    // writes the value over it when it has as many digits, and only
+    // otherwise moves the text after it (once). Either way the room kept and
+    // the text are what they would have been without expect, so the same
+    // elements fit. (A mark taken before an expect or a fill of an expected
+    // member can't be rewound to.)
     static constexpr std::size_t kMaxDeferred = 4;
     static constexpr std::size_t kMaxDeferredRoom = 64;
     struct Slot {
         std::size_t index = kMaxDeferred;  // kMaxDeferred: the slot could not be kept
     };
     Slot defer_member(std::size_t room);
+    void expect(const Slot &slot, std::string_view key, long long likely_number);
     void fill(const Slot &slot, std::string_view key, long long number);
 
     // Room kept aside for a container member that must still follow what is
@@ -162,6 +216,12 @@ private:
     }
     // The filled deferred members into the text, in one move of what follows.
     void insert_deferred() noexcept;
+    // A deferred member's text, "KEY":"<number>" after its separator; its size.
+    std::size_t compose(std::size_t index, std::string_view key, long long number,
+                        std::array<char, kMaxDeferredRoom> &text) const noexcept;
+    // Replaces the `placed` bytes of deferred member index in the text with
+    // `bytes`, moving what follows when the sizes differ.
+    void replace_in_text(std::size_t index, std::string_view bytes) noexcept;
 
     // A deferred member: where it goes in the text as written so far, its
     // room, and once filled its text.
@@ -170,7 +230,9 @@ private:
         std::size_t room;
         std::string_view separator;
         std::array<char, kMaxDeferredRoom> text;
-        std::size_t size;  // 0 until filled
+        std::size_t size;    // 0 until filled
+        std::size_t placed;  // its bytes in the text now (expected or filled in place)
+        bool done;           // filled, or refused
     };
 
     std::span<char> buffer_;

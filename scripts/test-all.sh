@@ -4,7 +4,8 @@
 #      UndefinedBehaviorSanitizer) presets with warnings as errors and runs
 #      CTest for both; then a fleet of 20 units on one broker (bench/fleet
 #      --units 20): every request answered, every unit back after a broker
-#      restart;
+#      restart; then the instruction gate (release build, callgrind): no
+#      scenario of bench/e2e_bench above bench/instructions.txt by 5%;
 #   2. cross-builds for the unit's board (armhf) and runs the tests under
 #      qemu-arm;
 #   3. builds the Debian packages for amd64 and armhf and checks them (with
@@ -31,6 +32,9 @@ done
 # says whether every request was answered and every unit came back.
 echo "== fleet smoke run: 20 units, a broker restart"
 DCU_FLEET_BUILD_DIR=build/default bench/fleet --units 20 --rounds 3
+
+echo "== instruction gate: release build, callgrind counts against bench/instructions.txt"
+scripts/check-instructions.sh
 
 echo "== armhf: cross build and tests under qemu-arm"
 scripts/test-armhf.sh

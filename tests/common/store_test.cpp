@@ -3,7 +3,9 @@
 // the request's scope.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdarg>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -215,3 +217,68 @@ TEST(UnitPaths, StorePortOverride) {
 }
 
 }  // namespace
+
+namespace {
+
+// The layer's own text of a command next to hiredis's for the same format
+// and arguments: the pipeline hands the first to hiredis as formatted.
+struct Formatted {
+    std::string ours;    // empty: left to hiredis
+    std::string hiredis;
+};
+
+[[gnu::format(printf, 1, 2)]] Formatted format_both(const char *format, ...) {
+    Formatted both;
+    std::array<char, 2048> out{};
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const std::size_t length = dcu::store::detail::format_command(out, format, copy);
+    va_end(copy);
+    both.ours.assign(out.data(), length);
+    char *target = nullptr;
+    const int size = redisvFormatCommand(&target, format, args);
+    va_end(args);
+    if (size > 0) both.hiredis.assign(target, static_cast<std::size_t>(size));
+    std::free(target);
+    return both;
+}
+
+}  // namespace
+
+// Blanks split arguments, a conversion always makes one (even of nothing),
+// runs of blanks make none, "%%" is one "%": as hiredis.
+TEST(CommandFormat, EveryShapeComesOutAsHiredisWritesIt) {
+    const std::string long_value(900, 'v');
+    const Formatted cases[] = {
+        format_both("PING"),
+        format_both("HMGET %s %s %s", "Port0Met1inst_info", "Obis_12", "Value_12"),
+        format_both("HMGET %s %s", "key", "a value with blanks"),
+        format_both("SET %s %s", "key", ""),
+        format_both("SET k%sx%s %d", "A", "", -2147483647 - 1),
+        format_both("  HSET   %s  f%d   v  ", "key", 255),
+        format_both("SET key 100%% %%%s%%", "x"),
+        format_both("SET %s %s", "key", long_value.c_str()),
+    };
+    for (const auto &c : cases) {
+        ASSERT_FALSE(c.hiredis.empty());
+        EXPECT_EQ(c.ours, c.hiredis);
+    }
+}
+
+// What the layer does not write itself, it leaves to hiredis (0): other
+// conversions, and commands beyond its fixed room.
+TEST(CommandFormat, OtherConversionsAndOversizedCommandsAreLeftToHiredis) {
+    const std::string huge(1500, 'h');
+    const Formatted cases[] = {
+        format_both("SET %s %ld", "key", 12L),
+        format_both("SET %s %s", "key", huge.c_str()),
+        // 71 arguments: more than it keeps places for.
+        format_both("MSET a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a a"),
+    };
+    for (const auto &c : cases) {
+        EXPECT_TRUE(c.ours.empty()) << c.hiredis.substr(0, 40);
+        EXPECT_FALSE(c.hiredis.empty());
+    }
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -132,6 +133,89 @@ const DeferredCase kDeferredCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Shapes, DeferredMembers, ::testing::ValuesIn(kDeferredCases),
                          [](const auto &test_case) { return std::string(test_case.param.name); });
+
+// A count put in place early with the value it is likely to get (expect)
+// comes out as if it had only been filled: whether the guess was right,
+// had fewer or more digits, or the count was never filled; and in any
+// buffer, cut where the filled-only text is cut (the same room is kept).
+TEST(TextBuilder, AnExpectedCountEndsAsAFilledOne) {
+    struct Case {
+        long long likely;
+        long long actual;  // < 0: never filled
+    };
+    const Case cases[] = {{1100, 1100}, {1100, 1099}, {1100, 999}, {99, 100}, {1, 12345}, {7, -1}};
+    auto write = [](TextBuilder &text, const Case &c, bool expect) {
+        text.member("MET_SERNUM", "SN01");
+        const auto count = text.defer_member(48);
+        if (text.open_member("BILL_DATA", layout::kRowList)) {
+            for (int row = 0; row < 4; ++row) {
+                if (!text.object_element(layout::kInlineObject, std::vector<std::string_view>{"V0"},
+                                         std::vector<std::string_view>{std::to_string(row * 1000)}))
+                    break;
+                if (row == 0 && expect) text.expect(count, "NUM_ENTRIES", c.likely);
+            }
+            text.close();
+        }
+        if (c.actual >= 0) text.fill(count, "NUM_ENTRIES", c.actual);
+        text.member("LAST", "x");
+        text.finish();
+    };
+    for (const Case &c : cases) {
+        for (std::size_t capacity = 48; capacity <= 200; ++capacity) {
+            std::vector<char> filled_buffer(capacity), expected_buffer(capacity);
+            TextBuilder filled(filled_buffer), expected(expected_buffer);
+            write(filled, c, false);
+            write(expected, c, true);
+            ASSERT_EQ(expected.text(), filled.text()) << c.likely << " " << c.actual << " in " << capacity;
+            EXPECT_EQ(expected.overflowed(), filled.overflowed());
+            EXPECT_EQ(dcu::test::strict_json_error(expected.text()), "") << expected.text();
+            EXPECT_EQ(expected_buffer[expected.size()], '\0');
+        }
+    }
+}
+
+// Records of one shape written from its joints, in place or from a ready
+// text, are the records object_element writes, and an element written in
+// place leaves nothing of its moves beyond the text.
+TEST(TextBuilder, RecordsOfAShapeComeOutAsObjectElements) {
+    const std::vector<std::string_view> keys = {"V1", "V2", "V3"};
+    const std::vector<std::vector<std::string_view>> records = {
+        {"2024-03-01 00:00:00", "1234.5", ""}, {"", "", ""}, {"a \"quoted\" \\ value", "\x01", "\xc3\xa9"}};
+    const dcu::answer::ObjectShape shape(layout::kInlineObject, keys);
+    std::vector<char> general_buffer(1024), shaped_buffer(1024), in_place_buffer(1024);
+    TextBuilder general(general_buffer), shaped(shaped_buffer), in_place(in_place_buffer);
+    for (TextBuilder *text : {&general, &shaped, &in_place}) text->open_member("DATA", layout::kRowList);
+    for (const auto &values : records) {
+        ASSERT_TRUE(general.object_element(layout::kInlineObject, keys, values));
+        ASSERT_TRUE(shaped.object_element(shape, values));
+    }
+    // In place: the first record as a caller writes it, with slot-wide
+    // moves that scribble past its end.
+    const std::string first = "{\"V1\":\"2024-03-01 00:00:00\",\"V2\":\"1234.5\",\"V3\":\"\"}";
+    char *at = in_place.element_in_place(first.size());
+    ASSERT_NE(at, nullptr);
+    std::memcpy(at, first.data(), first.size());
+    std::memset(at + first.size(), 'x', dcu::answer::ObjectShape::kSlot);
+    in_place.end_in_place(at + first.size());
+    EXPECT_EQ(std::string(at + first.size(), dcu::answer::ObjectShape::kSlot),
+              std::string(dcu::answer::ObjectShape::kSlot, '\0'));
+    ASSERT_TRUE(in_place.element_text("{\"V1\":\"\",\"V2\":\"\",\"V3\":\"\"}"));
+    ASSERT_TRUE(in_place.object_element(shape, records[2]));
+    for (TextBuilder *text : {&general, &shaped, &in_place}) {
+        text->close();
+        text->finish();
+    }
+    EXPECT_EQ(shaped.text(), general.text());
+    EXPECT_EQ(in_place.text(), general.text());
+    EXPECT_EQ(dcu::test::strict_json_error(in_place.text()), "") << in_place.text();
+    EXPECT_EQ(std::string(in_place_buffer.data() + in_place.size(), 32), std::string(32, '\0'));
+
+    // No room for a record at its longest (and its slot): not in place.
+    std::vector<char> small_buffer(64);
+    TextBuilder small(small_buffer);
+    EXPECT_EQ(small.element_in_place(64), nullptr);
+    EXPECT_FALSE(small.overflowed());
+}
 
 // A filled member's bytes stay kept until finish puts it in the text: what
 // is written after the fill can't take them, so the finished text still
