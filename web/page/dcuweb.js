@@ -129,19 +129,20 @@
   }
 
   // Only the view asked for last is shown: on a slow unit the first view,
-  // opened at start, may come back after the one the engineer chose.
-  let wantedView = null;
+  // opened at start, may come back after the engineer chose one (the same
+  // one, even), and must not replace it or what was ticked in it since.
+  let lastOpening = 0;
 
   async function openView(id) {
-    wantedView = id;
+    const opening = ++lastOpening;
     say($('#message'), 'Loading...', 'quiet');
     try {
       const view = await api(`view=${encodeURIComponent(id)}`);
-      if (id !== wantedView) return;
+      if (opening !== lastOpening) return;
       showView(view);
       say($('#message'), '');
     } catch (error) {
-      if (id === wantedView) say($('#message'), `Can't load the selection: ${error.message}`, 'error');
+      if (opening === lastOpening) say($('#message'), `Can't load the selection: ${error.message}`, 'error');
     }
   }
 
