@@ -198,9 +198,9 @@ void refuse_request(std::string_view payload, const std::string &reason) {
         auto machine = dcu::host::parse_machine_request(payload);
         if (machine.request) {
             failure.type = machine.request->row->machine_type;
-            const auto &specs = machine.request->row->args;
-            for (std::size_t i = 0; i < specs.size() && i < machine.request->args.size(); ++i)
-                if (specs[i].member == "SEQ_NUM") failure.seq_num = machine.request->args[i].text;
+            const auto &members = machine.request->row->args;
+            for (std::size_t i = 0; i < members.size() && i < machine.request->args.size(); ++i)
+                if (members[i].member == "SEQ_NUM") failure.seq_num = machine.request->args[i].text;
         } else {
             failure.type = machine.failure.type;
             failure.seq_num = machine.failure.seq_num;
