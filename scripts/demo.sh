@@ -216,8 +216,17 @@ mqtt_host=
 trap '[ -z "$mqtt_host" ] || kill "$mqtt_host" 2>/dev/null; dcu_stop_broker; dcu_stop_store; rm -rf "$work"' EXIT
 echo "   certificates made with openssl: a CA, the broker's (IP:127.0.0.1), dcu0001's and the head-end's"
 echo "   mosquitto on 127.0.0.1:$DCU_TLS_PORT: TLS, a client certificate required, accounts dcu0001 and headend"
-tls_client=(-h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" --cert "$pki/headend.crt" --key "$pki/headend.key"
-  -u headend -P he-secret)
+tls_client=(-h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" --cert "$pki/headend.crt" --key "$pki/headend.key")
+# The head-end's account in the clients' own options files, not on their
+# command lines (where ps shows it to every local user).
+headend_config="$work/headend-config"
+install -d -m 700 "$headend_config"
+for client in mosquitto_sub mosquitto_rr mosquitto_pub; do
+  install -m 600 /dev/null "$headend_config/$client"
+  printf -- '-u headend\n-P he-secret\n' >"$headend_config/$client"
+done
+headend_sub() { XDG_CONFIG_HOME="$headend_config" mosquitto_sub "${tls_client[@]}" "$@"; }
+headend_rr() { XDG_CONFIG_HOME="$headend_config" mosquitto_rr "${tls_client[@]}" "$@"; }
 
 # The unit's settings file; the password in a file of its own, never on the command line.
 install -m 600 /dev/null "$work/mqtt-password"
@@ -248,12 +257,12 @@ start_mqtt_host "$work/mqtt-host.log"
 grep -E 'broker|Subscribed|ONLINE' "$work/mqtt-host.log" | sed "s|$work|\$work|g; s/^/   /"
 
 echo "-- the head-end reads the unit's state (retained) on dcu/DCU-0001/resp/status"
-mosquitto_sub "${tls_client[@]}" -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
+headend_sub -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
 
 # head_end REQUEST: an MQTT 5 request whose answer comes back on the head-end's own reply topic.
 head_end() {
   echo "-- mosquitto_rr -V 5 -t dcu/DCU-0001/cmd -e headend/replies/demo -m '$1'"
-  mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$1" |
+  headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$1" |
     sed 's/^/   /'
 }
 head_end '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"21"}'
@@ -261,17 +270,20 @@ head_end '{"TYPE":"OD_INST","SEQ_NUM":22,"MET_SERNUM":"'"$first_serial"'"}'
 head_end '{"TYPE":"OD_MID_NIGHT","SEQ_NUM":23,"MET_SERNUM":"'"$first_serial"'","MONTH":3}'
 echo "   (the answer says why; the unit goes on with the next request)"
 echo "-- a client without a certificate, or with a wrong password, gets nowhere"
-mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" -u headend -P he-secret -q 1 \
+XDG_CONFIG_HOME="$headend_config" mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" -q 1 \
   -t dcu/DCU-0001/cmd -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"24"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
-mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" --cert "$pki/headend.crt" \
-  --key "$pki/headend.key" -u headend -P guess -q 1 -t dcu/DCU-0001/cmd \
+wrong_account="$work/wrong-account"
+install -d -m 700 "$wrong_account"
+install -m 600 /dev/null "$wrong_account/mosquitto_pub"
+printf -- '-u headend\n-P guess\n' >"$wrong_account/mosquitto_pub"
+XDG_CONFIG_HOME="$wrong_account" mosquitto_pub "${tls_client[@]}" -q 1 -t dcu/DCU-0001/cmd \
   -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"25"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
 echo "-- SIGTERM: dcuhost says OFFLINE, disconnects and exits 0"
 kill "$mqtt_host"
 wait "$mqtt_host" && echo "   exit status 0"
 mqtt_host=
 echo "-- what a head-end that looks now reads on the status topic"
-mosquitto_sub "${tls_client[@]}" -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
+headend_sub -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
 echo "-- dcuhost's log (the library's progress lines left out): no password in it"
 grep '^L\|^dcuhost' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed "s|$work|\$work|g; s/^/   /"
 grep -q mqtt-secret "$work/mqtt-host.log" && { echo "the log holds the password" >&2; exit 1; }
@@ -285,19 +297,19 @@ start_mqtt_host "$work/faults-host.log"
 ask_status() {
   local start end
   start=$(date +%s%N)
-  mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$2"     >"$work/fault-answer.json"
+  headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$2"     >"$work/fault-answer.json"
   end=$(date +%s%N)
   printf '   %-44s %s %s (%d ms)\n' "$1" "$(grep -o '"TYPE":"[^"]*"' "$work/fault-answer.json")" \
     "$(grep -o '"CMD_STATUS":"[^"]*"' "$work/fault-answer.json")" $(((end - start) / 1000000))
 }
 commn='{"TYPE":"GET_COMMN_STATUS_MESSAGE","SEQ_NUM":"31"}'
-mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
+headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
   >"$work/before-restart.json"
 echo "-- the store restarts (with its keys) while dcuhost waits for requests"
 redis-cli -p "$DCU_STORE_PORT" save >/dev/null
 dcu_stop_store
 dcu_start_store "$work/store" "$DCU_STORE_PORT"
-mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
+headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo -m "$commn" \
   >"$work/after-restart.json"
 cmp -s "$work/before-restart.json" "$work/after-restart.json" &&
   echo "   the first answer after the restart is byte for byte the one before it"
@@ -316,10 +328,10 @@ ask_status "a FIFO as the data file:" "$(content 33 meter_id_1 a-fifo)"
 ask_status "a link out of the tree (etclink -> /etc):" "$(content 34 meter_id_1/etclink passwd)"
 rm -f "$data/a-fifo" "$data/etclink"
 echo "-- requests that would cut a value short or grow without bound"
-mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
+headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
   -m "$(content 35 'meter_id_1\u0000/../../../../etc' passwd)" | grep REASON | sed 's/^/   /'
 head -c 60000 /dev/zero | tr '\0' T >"$work/big-type"
-mosquitto_rr "${tls_client[@]}" -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
+headend_rr -V 5 -q 1 -W 10 -t dcu/DCU-0001/cmd -e headend/replies/demo \
   -m "{\"TYPE\":\"$(cat "$work/big-type")\",\"SEQ_NUM\":36}" >"$work/big-answer.json"
 echo "   a TYPE of 60,000 bytes: a failure answer of $(wc -c <"$work/big-answer.json") bytes, $(grep -o '"REASON":"[^"]*"' "$work/big-answer.json")"
 kill "$mqtt_host"
