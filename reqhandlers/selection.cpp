@@ -1,6 +1,5 @@
 #include "reqhandlers/selection.hpp"
 
-#include <cjson/cJSON.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,30 +7,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <optional>
 
 #include "common/unique_fd.hpp"
 #include "dcu/reqhandlers.h"
 #include "reqhandlers/entry_guard.hpp"
 #include "reqhandlers/json_escape.hpp"
 #include "reqhandlers/regular_file.hpp"
+#include "reqhandlers/selection_json.hpp"
 
 namespace dcu::selection {
 
 namespace {
 
 constexpr int kMaxCount = 255;
-
-struct JsonDelete {
-    void operator()(cJSON *tree) const noexcept { cJSON_Delete(tree); }
-};
-using JsonTree = std::unique_ptr<cJSON, JsonDelete>;
-
-// A member's text, when the member exists and is a JSON string.
-const char *text_of(const cJSON *node, const char *key) {
-    const cJSON *member = cJSON_GetObjectItemCaseSensitive(node, key);
-    return cJSON_IsString(member) ? member->valuestring : nullptr;
-}
 
 // Reads up to size bytes; false when fewer arrived (what did arrive is
 // kept), and when there is no file to read from.
@@ -86,15 +75,15 @@ Selection load(const std::string &path, std::string_view section_name, const Mes
     if (messages.strlen_line) std::printf("Strlen : %d\n", static_cast<int>(raw.size()));
 
     // The file holds the members only: the reader supplies the outer braces,
-    // so a file with braces of its own does not parse.
+    // so a file with braces of its own does not parse, and nothing may follow
+    // the members.
     const std::string wrapped = "{" + raw + "}";
-    // The whole text must be one object: nothing may follow its closing brace.
-    JsonTree tree(cJSON_ParseWithLengthOpts(wrapped.c_str(), wrapped.size() + 1, nullptr, 1));
+    std::optional<json::Section> parsed = json::read_section(wrapped, section_name, kMaxCount);
 
     int count = 0;
-    const cJSON *section_node = tree ? cJSON_GetObjectItemCaseSensitive(tree.get(), section.c_str()) : nullptr;
-    if (tree) {
-        if (const char *num_params = text_of(section_node, "NumParams")) {
+    if (parsed) {
+        if (parsed->num_params) {
+            const char *num_params = parsed->num_params->c_str();
             if (messages.num_params_line) std::printf("p_gen_ptr : %s\n", num_params);
             const long value = std::strtol(num_params, nullptr, 10);
             if (value < 0 || value > kMaxCount) {
@@ -110,20 +99,19 @@ Selection load(const std::string &path, std::string_view section_name, const Mes
     }
     if (messages.total_label != nullptr) std::printf("%s : %d\n", messages.total_label, count);
 
-    if (!tree) {
+    if (!parsed) {
         std::puts("Improper Json format");
         return selection;
     }
-    const cJSON *list = cJSON_GetObjectItemCaseSensitive(section_node, "ObisCodeList");
     selection.entries.resize(static_cast<std::size_t>(count));
-    // The list's items are walked in order (a lookup by index would walk the
-    // list from its start every time).
-    const cJSON *item = cJSON_IsArray(list) ? list->child : nullptr;
-    for (int index = 0; index < count; ++index, item = item ? item->next : nullptr) {
+    for (int index = 0; index < count; ++index) {
         Entry &entry = selection.entries[static_cast<std::size_t>(index)];
-        if (const char *obis = text_of(item, "obis")) entry.obis = obis;
+        json::Item *item = static_cast<std::size_t>(index) < parsed->items.size()
+                               ? &parsed->items[static_cast<std::size_t>(index)]
+                               : nullptr;
+        if (item != nullptr && item->obis) entry.obis = std::move(*item->obis);
         else std::printf("ObisCodeList(): failed to get Item obis for idx : %d\n", index);
-        if (const char *assign = text_of(item, "assign")) entry.assign = assign;
+        if (item != nullptr && item->assign) entry.assign = std::move(*item->assign);
         else std::printf("ObisCodeList(): failed to get Item assign for idx : %d\n", index);
     }
     return selection;

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "reqhandlers/selection.hpp"
+#include "reqhandlers/selection_json.hpp"
 #include "tests/reqhandlers/support/host_fixture.hpp"
 
 namespace {
@@ -135,6 +138,75 @@ TEST_F(SelectionLoad, UnreadableFileStillWalksEveryStep) {
                        "EventParams(): failed to get NumParams\ntotal NUM_PARAM from User json File : 0\n"),
               std::string::npos)
         << out;
+}
+
+// The reader takes the text the platform's JSON parser takes and finds what
+// lookups by name in its tree find (the fuzz target holds it against that
+// parser for any text); these are the cases where that is not plain JSON.
+TEST(SelectionJson, ReadsWhatTheTreeLookupsWouldFind) {
+    struct Item {
+        const char *obis;  // null: no such string member
+        const char *assign;
+    };
+    struct Case {
+        const char *name;
+        std::string text;
+        bool parsed;
+        const char *num_params;
+        std::vector<Item> items;
+    };
+    const auto nested = [](int arrays) {
+        return "{\"a\":" + std::string(static_cast<std::size_t>(arrays), '[') +
+               std::string(static_cast<std::size_t>(arrays), ']') + "}";
+    };
+    const Case cases[] = {
+        {"first member of a name wins, whatever it holds", R"({"S":{"NumParams":2,"NumParams":"9"}})", true,
+         nullptr, {}},
+        {"first section wins", R"({"S":{"NumParams":"1"},"S":{"NumParams":"2"}})", true, "1", {}},
+        {"a name ends at its first NUL", R"({"S\u0000x":{"NumParams":"3"}})", true, "3", {}},
+        {"escapes decoded",
+         R"({"S":{"NumParams":"1","ObisCodeList":[{"obis":"a\/b\t","assign":"\u00e9\ud83d\ude00"}]}})", true,
+         "1", {{"a/b\t", "\xc3\xa9\xf0\x9f\x98\x80"}}},
+        {"a bad hex digit is read as 0, which ends the text", R"({"S":{"NumParams":"x\uZZZZy"}})", true, "x", {}},
+        {"bytes up to 32 are whitespace", "{\x01\"S\"\x1f:{\"NumParams\":\"4\"}\x02}", true, "4", {}},
+        {"items that are not objects, and items past the last kept",
+         R"({"S":{"ObisCodeList":[7,{"assign":"B","obis":"b"},{"obis":"c"}]}})", true, nullptr,
+         {{nullptr, nullptr}, {"b", "B"}}},
+        {"a list that is not an array", R"({"S":{"ObisCodeList":{"obis":"a"}}})", true, nullptr, {}},
+        {"numbers, literals and other members", R"({"x":[-.5,1e5,0012,true,false,null],"S":{}})", true, nullptr, {}},
+        {"a number of any length", "{\"x\":" + std::string(70, '6') + ",\"S\":{\"NumParams\":\"5\"}}", true, "5", {}},
+        {"1000 levels of nesting", nested(999), true, nullptr, {}},
+        {"1001 levels", nested(1000), false, nullptr, {}},
+        {"unknown escape", R"({"S":"\q"})", false, nullptr, {}},
+        {"lone low surrogate", R"({"S":"\udc00"})", false, nullptr, {}},
+        {"high surrogate without its pair", R"({"S":"\ud800x"})", false, nullptr, {}},
+        {"escape cut by the quote", R"({"S":"\u12"})", false, nullptr, {}},
+        {"number cut short", R"({"S":[1e]})", false, nullptr, {}},
+        {"comma before the end", R"({"S":[1,]})", false, nullptr, {}},
+        {"text after the value", R"({"S":{}} x)", false, nullptr, {}},
+        {"unclosed string", R"({"S":"abc)", false, nullptr, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto section = sel::json::read_section(c.text, "S", 2);
+        ASSERT_EQ(section.has_value(), c.parsed);
+        if (!section) continue;
+        EXPECT_EQ(section->num_params.has_value(), c.num_params != nullptr);
+        if (c.num_params != nullptr && section->num_params) {
+            EXPECT_EQ(*section->num_params, c.num_params);
+        }
+        ASSERT_EQ(section->items.size(), c.items.size());
+        for (std::size_t i = 0; i < c.items.size(); ++i) {
+            const auto expect_text = [](const sel::json::Text &got, const char *want) {
+                EXPECT_EQ(got.has_value(), want != nullptr);
+                if (got && want != nullptr) {
+                    EXPECT_EQ(*got, want);
+                }
+            };
+            expect_text(section->items[i].obis, c.items[i].obis);
+            expect_text(section->items[i].assign, c.items[i].assign);
+        }
+    }
 }
 
 class FillUserObisDet : public dcu::test::HandlerTest {};
