@@ -201,7 +201,10 @@ TEST_F(StoreFaults, APausedStoreCostsABoundedWaitAndTheNextAnswerIsRight) {
 // SIGTERM while requests wait for a store that hangs: dcuhost answers the
 // one it is in (FAILURE, after the time-out), starts no other, and leaves the
 // broker cleanly within 3 s.
-TEST_F(StoreFaults, SigtermStopsTheHostWithinThreeSecondsWhileTheStoreHangs) {
+// SIGTERM (a service stop) and SIGINT (a service engineer's Ctrl-C) alike.
+class StopWhileTheStoreHangs : public StoreFaults, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopWhileTheStoreHangs, StopsTheHostWithinThreeSeconds) {
     const Request commn = requests()[1];
     store().pause();
     for (int seq = 1; seq <= 3; ++seq)
@@ -209,7 +212,7 @@ TEST_F(StoreFaults, SigtermStopsTheHostWithinThreeSecondsWhileTheStoreHangs) {
     // The first request is now waiting for the store.
     std::this_thread::sleep_for(300ms);
     const auto signalled = std::chrono::steady_clock::now();
-    EXPECT_EQ(host_->stop(SIGTERM), 0) << host_->err();
+    EXPECT_EQ(host_->stop(GetParam()), 0) << host_->err();
     const auto took = std::chrono::steady_clock::now() - signalled;
     // Under a checker or an emulator everything is slower.
     const auto bound = dcu::test::exec_prefix().empty() ? 3s : 10s;
@@ -219,5 +222,10 @@ TEST_F(StoreFaults, SigtermStopsTheHostWithinThreeSecondsWhileTheStoreHangs) {
     ASSERT_LE(answers.size(), 1u);
     for (const auto &answer : answers) EXPECT_EQ(answer_member(answer.payload, "CMD_STATUS"), "FAILURE");
 }
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopWhileTheStoreHangs, ::testing::Values(SIGTERM, SIGINT),
+                         [](const ::testing::TestParamInfo<int> &stop_signal) {
+                             return std::string(stop_signal.param == SIGTERM ? "Sigterm" : "Sigint");
+                         });
 
 }  // namespace
