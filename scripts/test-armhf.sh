@@ -25,7 +25,7 @@ libdir="$stage/usr/lib/arm-linux-gnueabihf"
 deliverables=(
   "$bindir/cfgload" "$bindir/cfgtool" "$bindir/dcuhost"
   "$bindir/ttyblast" "$bindir/ttyblast-stream" "$bindir/ttysink" "$bindir/ifacegen"
-  "$libdir/libreqhandlers.so.1.0.0"
+  "$libdir/libreqhandlers.so.1.0.0" "$stage/usr/lib/dcu-web/dcuweb"
 )
 
 echo "== armhf: deliverables"
