@@ -3,8 +3,9 @@
 # any is missing. Safe to run again: it does nothing when all are present.
 # (rabbitmq-server brings Erlang and epmd; the tests run their own node on
 # ports of their own and never use the system's service. lighttpd, chromium,
-# chromium-driver and python3-selenium are the service page's: its tests run
-# a private lighttpd and a headless Chromium, never the system's server.)
+# chromium-driver, python3-selenium, firefox-esr and python3-websocket are the
+# service page's: its tests run a private lighttpd, a headless Chromium and a
+# headless Firefox over WebDriver BiDi, never the system's server.)
 set -euo pipefail
 
 packages=(
@@ -17,7 +18,7 @@ packages=(
   socat valgrind python3 openssl libssl-dev
   ifupdown
   python3-jsonschema python3-yaml
-  lighttpd chromium chromium-driver python3-selenium
+  lighttpd chromium chromium-driver python3-selenium firefox-esr python3-websocket
 )
 if [ -n "${DCU_EXTRA_PACKAGES:-}" ]; then
   # Blanks or line breaks between the names.

@@ -1,12 +1,15 @@
-// The service page in a real browser: headless Chromium (Debian's chromium
-// and chromium-driver, driven by python3-selenium through
-// tests/web/browser_steps.py) against the private lighttpd and the sample
-// unit. A screenshot of each view is kept in the suite's scratch directory
-// (DCU_WEB_BROWSER_DIR in the build tree).
+// The service page in real browsers, each case in both: headless Chromium
+// (Debian's chromium and chromium-driver, driven by python3-selenium) and
+// headless Firefox ESR (Debian's firefox-esr over WebDriver BiDi, through
+// python3-websocket), both by tests/web/browser_steps.py, against the
+// private lighttpd and the sample unit. A screenshot of each view is kept in
+// the suite's scratch directory (DCU_WEB_BROWSER_DIR in the build tree), one
+// directory per browser.
 #include <cjson/cJSON.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,10 +25,30 @@ struct JsonDelete {
 };
 using JsonTree = std::unique_ptr<cJSON, JsonDelete>;
 
-bool have_browser() {
-    if (::access("/usr/bin/chromium", X_OK) != 0 || ::access("/usr/bin/chromedriver", X_OK) != 0) return false;
-    RunOptions options;
-    return run_program({"/usr/bin/python3", "-c", "import selenium"}, options).exit_code == 0;
+// A browser, what it takes, and what a test without it says.
+struct Browser {
+    const char *name;
+    std::vector<const char *> programs;
+    const char *python_module;
+    const char *missing;
+};
+
+const Browser kBrowsers[] = {
+    {"chromium", {"/usr/bin/chromium", "/usr/bin/chromedriver"}, "selenium",
+     "no chromium, chromium-driver or python3-selenium (scripts/install-deps.sh)"},
+    {"firefox", {"/usr/bin/firefox-esr"}, "websocket", "no firefox-esr or python3-websocket (scripts/install-deps.sh)"},
+};
+
+bool have(const Browser &browser) {
+    static std::map<std::string, bool> known;
+    const auto [entry, first] = known.emplace(browser.name, true);
+    if (first) {
+        for (const char *program : browser.programs) entry->second = entry->second && ::access(program, X_OK) == 0;
+        RunOptions options;
+        entry->second = entry->second && run_program({"/usr/bin/python3", "-c", std::string("import ") + browser.python_module},
+                                                     options).exit_code == 0;
+    }
+    return entry->second;
 }
 
 std::vector<std::string> texts(const cJSON *list) {
@@ -37,19 +60,20 @@ std::vector<std::string> texts(const cJSON *list) {
     return out;
 }
 
-class PageInBrowser : public ServedUnit {
+class PageInBrowser : public ServedUnit, public ::testing::WithParamInterface<Browser> {
 protected:
     void SetUp() override {
         ServedUnit::SetUp();
         if (IsSkipped()) return;
-        static const bool browser = have_browser();
-        if (!browser) GTEST_SKIP() << "no chromium, chromium-driver or python3-selenium (scripts/install-deps.sh)";
+        if (!have(GetParam())) GTEST_SKIP() << GetParam().missing;
     }
 
-    // One step of browser_steps.py, its JSON result.
-    static JsonTree step(const std::vector<std::string> &words, const std::string &password = kPassword) {
-        std::vector<std::string> argv = {"/usr/bin/python3", DCU_WEB_BROWSER_STEPS, "--base", server().origin() + "/dcu/",
-                                         "--user", kUser, "--password", password, "--shots", DCU_WEB_BROWSER_DIR};
+    // One step of browser_steps.py in this browser, its JSON result.
+    JsonTree step(const std::vector<std::string> &words, const std::string &password = kPassword) const {
+        const std::string browser = GetParam().name;
+        std::vector<std::string> argv = {"/usr/bin/python3", DCU_WEB_BROWSER_STEPS, "--browser", browser,
+                                         "--base", server().origin() + "/dcu/", "--user", kUser,
+                                         "--password", password, "--shots", DCU_WEB_BROWSER_DIR "/" + browser};
         argv.insert(argv.end(), words.begin(), words.end());
         RunOptions options;
         options.timeout = std::chrono::seconds(300);
@@ -68,7 +92,7 @@ protected:
 // Tick two billing codes, move one before the other and rename it, save:
 // the file holds exactly those two, in that order, and the next billing
 // answer lists exactly those two columns under those names.
-TEST_F(PageInBrowser, ChosenBillingCodesAreWhatTheBillingAnswerLists) {
+TEST_P(PageInBrowser, ChosenBillingCodesAreWhatTheBillingAnswerLists) {
     const std::string before = event_file();
     const JsonTree saved = step({"save-selection", R"({"view":"od-billing","tick":["1.0.9.8.0.255","1.0.10.8.0.255"],)"
                                                    R"("up":["1.0.10.8.0.255"],"names":{"1.0.10.8.0.255":"Export kVAh [page]"}})"});
@@ -94,7 +118,7 @@ TEST_F(PageInBrowser, ChosenBillingCodesAreWhatTheBillingAnswerLists) {
     EXPECT_EQ(answer_member(billing.out, "DATA.NUM_PARAM"), "2");
 }
 
-TEST_F(PageInBrowser, WrongPasswordIsRefused) {
+TEST_P(PageInBrowser, WrongPasswordIsRefused) {
     const JsonTree opened = step({"open"}, std::string(kPassword) + "!");
     ASSERT_TRUE(opened);
     EXPECT_FALSE(cJSON_IsTrue(cJSON_GetObjectItemCaseSensitive(opened.get(), "loaded")));
@@ -102,7 +126,7 @@ TEST_F(PageInBrowser, WrongPasswordIsRefused) {
         << text_of(opened, "title") << " / " << text_of(opened, "text");
 }
 
-TEST_F(PageInBrowser, PostWithoutTheTokenIsRefused) {
+TEST_P(PageInBrowser, PostWithoutTheTokenIsRefused) {
     const std::string before = event_file();
     const JsonTree posted = step({"post-without-token"});
     ASSERT_TRUE(posted);
@@ -113,7 +137,7 @@ TEST_F(PageInBrowser, PostWithoutTheTokenIsRefused) {
 
 // The status view lists the meters that dcuhost meters lists, in its order,
 // each with its place and link.
-TEST_F(PageInBrowser, StatusViewShowsTheMetersOfTheMeterList) {
+TEST_P(PageInBrowser, StatusViewShowsTheMetersOfTheMeterList) {
     const JsonTree status = step({"status"});
     ASSERT_TRUE(status);
     EXPECT_EQ(text_of(status, "message"), "7 meters.");
@@ -137,6 +161,9 @@ TEST_F(PageInBrowser, StatusViewShowsTheMetersOfTheMeterList) {
     }
     EXPECT_EQ(shown, listed);
 }
+
+INSTANTIATE_TEST_SUITE_P(Browsers, PageInBrowser, ::testing::ValuesIn(kBrowsers),
+                         [](const ::testing::TestParamInfo<Browser> &instance) { return std::string(instance.param.name); });
 
 }  // namespace
 }  // namespace dcu::test
