@@ -165,6 +165,16 @@ kill "$web_pid"
 wait "$web_pid" 2>/dev/null || true
 trap 'dcu_stop_store; rm -rf "$work"' EXIT
 
+# --- The head-end's contract as a page --------------------------------------
+
+echo
+echo "== the MQTT interface's contract: schemas/asyncapi.yaml validated, rendered as a page, every channel on it"
+echo "   (scripts/validate-contract.sh; its first run installs the AsyncAPI CLI with npm ci, a minute or two)"
+scripts/validate-contract.sh >"$work/contract.log" 2>&1 || { cat "$work/contract.log" >&2; exit 1; }
+grep -E '^== |^render-contract|^   ' "$work/contract.log" | sed 's/^/   /'
+cp build/asyncapi/contract.png "$shots/contract.png"
+echo "   the page, one file: build/asyncapi/contract.html; its screenshot: $shots/contract.png"
+
 # --- Head-end link over MQTT ------------------------------------------------
 
 # make_pki DIR: a CA, the broker's certificate (for 127.0.0.1), and client

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Checks the integrator's contract in schemas/: the AsyncAPI document with
-# the AsyncAPI CLI (asyncapi validate), and the JSON Schemas and the
-# document's examples with schemas/validate.py (Debian's python3-jsonschema).
+# the AsyncAPI CLI (asyncapi validate), the JSON Schemas and the document's
+# examples with schemas/validate.py (Debian's python3-jsonschema), then
+# renders the document as a page, build/asyncapi/contract.html, and checks
+# in headless Chromium that it shows every channel (scripts/render-contract.py,
+# with the CLI's own AsyncAPI React component; a screenshot beside it).
 #
 # The CLI is installed with `npm ci` from schemas/package-lock.json (its
 # exact version pinned there) into build/asyncapi/, once per lock file.
@@ -37,4 +40,7 @@ CI=true ASYNCAPI_METRICS_CONFIG_PATH=$metrics SCARF_ANALYTICS=false \
 
 echo "== schemas/validate.py schemas: draft-07 schemas, the document's examples against them"
 /usr/bin/python3 schemas/validate.py schemas >/dev/null
+
+echo "== scripts/render-contract.py: the document as a page, every channel on it in headless Chromium"
+/usr/bin/python3 scripts/render-contract.py --tools "$tools" --screenshot "$tools/contract.png"
 echo "== contract checked"
