@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "common/replace_file.hpp"
+#include "common/whole_file.hpp"
 #include "web/api.hpp"
 #include "web/library_host.hpp"
 #include "web/password_file.hpp"
@@ -18,15 +19,6 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: dcuweb                      (as a CGI program, run by the web server)\n"
     "       dcuweb --set-password USER  (the password on standard input)\n";
-
-bool write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 int serve_request() {
     // The reply goes out on a descriptor of its own: the library's progress
@@ -45,7 +37,7 @@ int serve_request() {
     if (reply.status != 200)
         std::fprintf(stderr, "dcuweb: %s %s?%s by %s: %s\n", dcu::web::status_text(reply.status).c_str(),
                      request.method.c_str(), request.query.c_str(), request.user.c_str(), reply.body.c_str());
-    return write_all(reply_fd.get(), dcu::web::cgi_text(reply)) ? 0 : 1;
+    return dcu::write_all(reply_fd.get(), dcu::web::cgi_text(reply)) == 0 ? 0 : 1;
 }
 
 }  // namespace

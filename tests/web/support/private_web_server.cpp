@@ -1,13 +1,10 @@
 #include "tests/web/support/private_web_server.hpp"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -122,28 +119,14 @@ void PrivateWebServer::start(const WebServerSetup &setup) {
     const auto config = dir / "lighttpd.conf";
     write_file(config, conf.str());
 
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        // The server must not outlive a test that crashes, nor hold the
-        // test's output open.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int null_fd = ::open("/dev/null", O_RDWR);
-        if (null_fd >= 0) {
-            ::dup2(null_fd, STDIN_FILENO);
-            ::dup2(null_fd, STDOUT_FILENO);
-            ::dup2(null_fd, STDERR_FILENO);
-        }
-        ::execl(kLighttpd, kLighttpd, "-D", "-f", config.c_str(), static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    // Its streams on /dev/null, so that it never holds the test's output
+    // open; a SIGTERM should the test crash, so that it never outlives it.
+    ChildSpec spec;
+    spec.argv = {kLighttpd, "-D", "-f", config.string()};
+    server_ = ChildProcess(spec);
     for (int round = 0; round < 500; ++round) {
         if (accepts(port_)) return;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            throw std::runtime_error("lighttpd did not start: " + error_log());
-        }
+        if (server_.poll()) throw std::runtime_error("lighttpd did not start: " + error_log());
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     stop();
@@ -151,11 +134,9 @@ void PrivateWebServer::start(const WebServerSetup &setup) {
 }
 
 void PrivateWebServer::stop() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
+    if (!server_.running()) return;
+    server_.signal(SIGTERM);
+    server_.wait();
 }
 
 std::vector<int> PrivateWebServer::take_cgi_exit_statuses() {

@@ -1,6 +1,7 @@
 // A lighttpd of the test's own serving the service page: a free loopback
-// port, a scratch directory for its configuration and logs, started by
-// fork/exec and stopped by its PID.
+// port, a scratch directory for its configuration and logs, started as a
+// child process of the test (tests/support/child_process) and stopped by its
+// PID.
 //
 // Its configuration is the packaged snippet (web/lighttpd/50-dcu-web.conf)
 // with the package's paths put where the build has them: the page from the
@@ -11,14 +12,13 @@
 // fails the test that made it run.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.hpp"
 #include "tests/support/temp_dir.hpp"
 
 namespace dcu::test {
@@ -52,7 +52,7 @@ public:
 private:
     std::unique_ptr<TempDir> dir_;
     std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
+    ChildProcess server_;
 };
 
 // Whether lighttpd is there to be started.
