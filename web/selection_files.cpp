@@ -14,6 +14,7 @@
 #include "common/paths.hpp"
 #include "common/replace_file.hpp"
 #include "common/unique_fd.hpp"
+#include "common/whole_file.hpp"
 #include "reqhandlers/regular_file.hpp"
 #include "web/selection_text.hpp"
 
@@ -102,13 +103,7 @@ bool same_entries(std::span<const selection::Entry> a, std::span<const selection
 // anywhere: the loader reads files, so it is handed a file in memory.
 std::optional<selection::Selection> loaded_from(const std::string &text, std::string_view section) {
     UniqueFd memory(::memfd_create("dcuweb-selection", MFD_CLOEXEC));
-    if (!memory) return std::nullopt;
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(memory.get(), text.data() + written, text.size() - written);
-        if (n <= 0) return std::nullopt;
-        written += static_cast<std::size_t>(n);
-    }
+    if (!memory || write_all(memory.get(), text) != 0) return std::nullopt;
     return selection::load("/proc/self/fd/" + std::to_string(memory.get()), section, selection::messages::kProfile);
 }
 
