@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/hex_digit.hpp"
+
 namespace dcu::cfgtool {
 namespace {
 
@@ -67,11 +69,8 @@ bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '
 unsigned hex_value(std::string_view digits) {
     unsigned value = 0;
     for (char c : digits) {
-        const unsigned digit = c >= '0' && c <= '9'   ? unsigned(c - '0')
-                               : c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10)
-                               : c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
-                                                      : 0x10000U;
-        value = value * 16 + digit;
+        const int digit = hex_digit_value(c);
+        value = value * 16 + (digit < 0 ? 0x10000U : static_cast<unsigned>(digit));
     }
     return value;
 }

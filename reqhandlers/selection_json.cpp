@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/hex_digit.hpp"
+
 namespace dcu::selection::json {
 
 namespace {
@@ -25,20 +27,13 @@ enum class Role {
     kItem,     // one of them: "obis" and "assign"
 };
 
-unsigned hex_digit(char c) {
-    if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-    return 16;
-}
-
 // Four hexadecimal digits; 0 when any of them is not one.
 unsigned hex4(const char *digits) {
     unsigned value = 0;
     for (int i = 0; i < 4; ++i) {
-        const unsigned digit = hex_digit(digits[i]);
-        if (digit > 15) return 0;
-        value = value << 4 | digit;
+        const int digit = hex_digit_value(digits[i]);
+        if (digit < 0) return 0;
+        value = value << 4 | static_cast<unsigned>(digit);
     }
     return value;
 }

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "common/hex_digit.hpp"
+
 namespace dcu::web {
 
 namespace {
@@ -15,13 +17,6 @@ std::string environment(const char *name) {
     return value != nullptr ? value : "";
 }
 
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 std::optional<std::string> percent_decoded(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -29,8 +24,8 @@ std::optional<std::string> percent_decoded(std::string_view text) {
             out.push_back(' ');
         } else if (text[i] == '%') {
             if (i + 2 >= text.size()) return std::nullopt;
-            const int high = hex_digit(text[i + 1]);
-            const int low = hex_digit(text[i + 2]);
+            const int high = hex_digit_value(text[i + 1]);
+            const int low = hex_digit_value(text[i + 2]);
             if (high < 0 || low < 0) return std::nullopt;
             out.push_back(static_cast<char>(high * 16 + low));
             i += 2;
