@@ -66,18 +66,21 @@ const PublishEntry *find_entry(std::string_view key, std::string_view field) {
 // JSON's blanks, the only thing that may follow the object.
 bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-unsigned hex_value(std::string_view digits) {
+// The code of a \uXXXX escape's four digits as cJSON reads them: 0 when any
+// of them is not a hexadecimal digit (so "\uZZZZ" is a NUL to it too).
+unsigned escape_code(std::string_view digits) {
     unsigned value = 0;
     for (char c : digits) {
         const int digit = hex_digit_value(c);
-        value = value * 16 + (digit < 0 ? 0x10000U : static_cast<unsigned>(digit));
+        if (digit < 0) return 0;
+        value = value * 16 + static_cast<unsigned>(digit);
     }
     return value;
 }
 
 // For each string of a JSON text that parsed, names and values alike, in
 // the order they stand: whether it holds a NUL once decoded (the escape
-// \u0000, or a raw zero byte). cJSON decodes such a string into a C text
+// \u0000 or one whose digits are not all hexadecimal, or a raw zero byte). cJSON decodes such a string into a C text
 // that ends at the NUL, so the tree alone can't tell.
 std::vector<bool> strings_holding_nul(std::string_view json) {
     std::vector<bool> holds_nul;
@@ -89,7 +92,7 @@ std::vector<bool> strings_holding_nul(std::string_view json) {
             if (json[i] != '\\') continue;
             if (i + 1 < json.size() && json[i + 1] == 'u') {
                 const std::string_view digits = json.substr(i + 2, 4);
-                nul = nul || (digits.size() == 4 && hex_value(digits) == 0);
+                nul = nul || (digits.size() == 4 && escape_code(digits) == 0);
                 i += 5;
             } else {
                 ++i;  // the escaped character, a backslash or quote among them

@@ -162,6 +162,9 @@ TEST(CfgtoolCodec, EncodeRefusesBadInputNamingKeyAndField) {
         // A NUL would end the text where the record slot ends it.
         {R"({"IPSECCFG": {"KeyingMode": "A\u0000BCD"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
         {R"({"IPSECCFG": {"KeyingMode": "\u0000"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
+        // The parser reads an escape whose digits are not all hexadecimal as \u0000.
+        {R"({"IPSECCFG": {"KeyingMode": "AB\uZZZZCD"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
+        {R"({"IPSECCFG": {"KeyingMode": "AB\u00G1"}})", "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
         {"{\"IPSECCFG\": {\"KeyingMode\": \"A\0B\"}}"s, "IPSECCFG KeyingMode: text holds a NUL (\\u0000)"},
         {R"({"DCU_GEN_INFO": {"SerNum": "q\"\\", "DbgLogIp": "1.2\u0000"}})",
          "DCU_GEN_INFO DbgLogIp: text holds a NUL (\\u0000)"},
