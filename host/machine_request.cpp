@@ -42,15 +42,15 @@ UniqueJson parse_object(std::string_view text) {
 // string as it is; for the numeric kinds, a number as its shortest decimal
 // form (integers come out as plain digits, anything else is then refused by
 // the argument check). Nothing, with *error, when the member has no such text.
-std::optional<std::string> member_text(const cJSON &object, const ArgSpec &arg_spec, std::string *error) {
-    const cJSON *member = cJSON_GetObjectItemCaseSensitive(&object, std::string(arg_spec.member).c_str());
-    const std::string name(arg_spec.member);
+std::optional<std::string> member_text(const cJSON &object, const ArgRule &arg_rule, std::string *error) {
+    const cJSON *member = cJSON_GetObjectItemCaseSensitive(&object, std::string(arg_rule.member).c_str());
+    const std::string name(arg_rule.member);
     if (member == nullptr) {
         *error = name + " missing";
         return std::nullopt;
     }
     if (cJSON_IsString(member)) return std::string(member->valuestring);
-    const bool numeric = arg_spec.kind == ArgKind::seq_num || arg_spec.kind == ArgKind::u8 || arg_spec.kind == ArgKind::u16;
+    const bool numeric = arg_rule.kind == ArgKind::seq_num || arg_rule.kind == ArgKind::u8 || arg_rule.kind == ArgKind::u16;
     if (numeric && cJSON_IsNumber(member)) {
         char digits[32];
         std::snprintf(digits, sizeof digits, "%.17g", member->valuedouble);
@@ -63,11 +63,11 @@ std::optional<std::string> member_text(const cJSON &object, const ArgSpec &arg_s
 // The sequence number to echo when the request fails: the one sent, when it
 // is one.
 std::string readable_seq_num(const cJSON &object) {
-    const ArgSpec arg_spec{kSeqMember, ArgKind::seq_num};
+    const ArgRule arg_rule{kSeqMember, ArgKind::seq_num};
     std::string error;
-    const auto text = member_text(object, arg_spec, &error);
+    const auto text = member_text(object, arg_rule, &error);
     Arg arg;
-    if (!text || !convert_arg(arg_spec, *text, &arg, &error)) return {};
+    if (!text || !convert_arg(arg_rule, *text, &arg, &error)) return {};
     return std::to_string(arg.number);
 }
 
@@ -123,14 +123,14 @@ private:
 
 }  // namespace
 
-const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table) {
+const RequestRow *find_machine_request(std::string_view type, std::span<const RequestRow> table) {
     if (type.empty()) return nullptr;
     for (const auto &row : table)
         if (row.machine_type == type) return &row;
     return nullptr;
 }
 
-MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table) {
+MachineRequest parse_machine_request(std::string_view text, std::span<const RequestRow> table) {
     // Not even parsed: the parser's tree would cost several times the text.
     if (text.size() > kMaxRequestBytes) return refused(std::string(kUnknownType), {}, too_large_reason());
     const UniqueJson json = parse_object(text);
@@ -154,15 +154,15 @@ MachineRequest parse_machine_request(std::string_view text, std::span<const Requ
     if (!cJSON_IsString(type)) return refused(std::string(kUnknownType), seq_num, "TYPE must be a string");
     const std::string type_text(type->valuestring);
 
-    const RequestSpec *row = find_machine_request(type_text, table);
+    const RequestRow *row = find_machine_request(type_text, table);
     if (row == nullptr) return refused(echo_of(type_text), seq_num, "unknown TYPE");
 
     ParsedRequest parsed{row, {}};
-    for (const auto &arg_spec : row->args) {
+    for (const auto &arg_rule : row->args) {
         std::string error;
-        const auto value = member_text(*json, arg_spec, &error);
+        const auto value = member_text(*json, arg_rule, &error);
         Arg arg;
-        if (!value || !convert_arg(arg_spec, *value, &arg, &error)) return refused(type_text, seq_num, error);
+        if (!value || !convert_arg(arg_rule, *value, &arg, &error)) return refused(type_text, seq_num, error);
         parsed.args.push_back(std::move(arg));
     }
     if (std::string error; !check_args(*row, parsed.args, &error)) return refused(type_text, seq_num, error);

@@ -17,7 +17,7 @@
 namespace dcu::host {
 
 // The row of the table whose machine_type a machine TYPE names, if any.
-const RequestSpec *find_machine_request(std::string_view type, std::span<const RequestSpec> table);
+const RequestRow *find_machine_request(std::string_view type, std::span<const RequestRow> table);
 
 // Why a machine request can't be answered, and what of it could be read.
 struct RequestFailure {
@@ -35,7 +35,7 @@ struct MachineRequest {
 // string; SEQ_NUM and the numeric arguments are strings of decimal digits
 // or JSON integers; the other arguments are strings, time stamps as
 // "YYYY-MM-DD HH:MM". Members the request does not take are ignored.
-MachineRequest parse_machine_request(std::string_view text, std::span<const RequestSpec> table);
+MachineRequest parse_machine_request(std::string_view text, std::span<const RequestRow> table);
 MachineRequest parse_machine_request(std::string_view text);
 
 // The answer to a request that can't be answered: the envelope of the

@@ -26,10 +26,10 @@ int selection_request(const Args &args) {
     return send_msg(json_text);
 }
 
-constexpr ArgSpec kSeq{"SEQ_NUM", ArgKind::seq_num};
-constexpr ArgSpec kSerNum{"MET_SERNUM", ArgKind::text};
-constexpr ArgSpec kEventType{"EVENT_TYPE", ArgKind::u8};
-constexpr ArgSpec kContentArgs[] = {
+constexpr ArgRule kSeq{"SEQ_NUM", ArgKind::seq_num};
+constexpr ArgRule kSerNum{"MET_SERNUM", ArgKind::text};
+constexpr ArgRule kEventType{"EVENT_TYPE", ArgKind::u8};
+constexpr ArgRule kContentArgs[] = {
     kSeq, kSerNum, {"DIR_NAME", ArgKind::text}, {"FILE_NAME", ArgKind::text}, {"VIEW_TYPE", ArgKind::text}};
 
 std::uint8_t u8_of(const Args &args, std::size_t i) { return static_cast<std::uint8_t>(args[i].number); }
@@ -43,9 +43,9 @@ int content_request(const Args &a) {
 
 }  // namespace
 
-const std::vector<RequestSpec> &request_table() {
-    const std::vector<ArgSpec> content_args(std::begin(kContentArgs), std::end(kContentArgs));
-    static const std::vector<RequestSpec> table = {
+const std::vector<RequestRow> &request_table() {
+    const std::vector<ArgRule> content_args(std::begin(kContentArgs), std::end(kContentArgs));
+    static const std::vector<RequestRow> table = {
         {"meters", "GET_METER_SER_LIST", "GET_METER_SER_LIST", {kSeq},
          [](const Args &a) { return send_met_ser_num_det(seq_of(a)); },
          "the serial numbers of the unit's meters"},
@@ -113,25 +113,25 @@ const std::vector<RequestSpec> &request_table() {
     return table;
 }
 
-bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error) {
+bool convert_arg(const ArgRule &arg_rule, std::string_view text, Arg *out, std::string *error) {
     out->text.assign(text);
     // The handlers take C strings: a NUL would end the value there.
     if (text.find('\0') != std::string_view::npos) {
-        *error = std::string(arg_spec.member) + " holds a NUL character";
+        *error = std::string(arg_rule.member) + " holds a NUL character";
         return false;
     }
     auto integer = [&](long long low, long long high) {
         long long value = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (ec != std::errc{} || end != text.data() + text.size() || value < low || value > high) {
-            *error = std::string(arg_spec.member) + " must be a whole number from " + std::to_string(low) + " to " +
+            *error = std::string(arg_rule.member) + " must be a whole number from " + std::to_string(low) + " to " +
                      std::to_string(high) + ", not \"" + echo_of(text) + "\"";
             return false;
         }
         out->number = value;
         return true;
     };
-    switch (arg_spec.kind) {
+    switch (arg_rule.kind) {
     case ArgKind::seq_num: return integer(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
     case ArgKind::u8: return integer(0, 255);
     case ArgKind::u16: return integer(0, 65535);
@@ -146,14 +146,14 @@ bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::
         if (!starts_with_digit || std::sscanf(copy.c_str(), "%4u-%2u-%2u %2u:%2u%c", &year, &month, &day, &hour, &minute, &tail) != 5 ||
             month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59) {
             *error =
-                std::string(arg_spec.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
+                std::string(arg_rule.member) + " must be a time as YYYY-MM-DD HH:MM, not \"" + echo_of(copy) + "\"";
             return false;
         }
         // 31 February or 29 February of a common year: the meter-reading
         // process would read from a time no clock shows.
         if (!civil::exists({static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
                             static_cast<int>(hour), static_cast<int>(minute)})) {
-            *error = std::string(arg_spec.member) + " must be a time that exists, not \"" + echo_of(copy) + "\"";
+            *error = std::string(arg_rule.member) + " must be a time that exists, not \"" + echo_of(copy) + "\"";
             return false;
         }
         out->stamp = ls_time_stamp{};
@@ -173,7 +173,7 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
         *error = "no request given";
         return std::nullopt;
     }
-    const RequestSpec *row = nullptr;
+    const RequestRow *row = nullptr;
     std::size_t used = 0;
     for (const auto &candidate : request_table()) {
         const std::string_view word = candidate.word;
@@ -200,16 +200,16 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
     std::vector<std::string> values(words.begin() + static_cast<std::ptrdiff_t>(used), words.end());
     ParsedRequest parsed{row, {}};
     std::size_t next = 0;
-    for (const auto &arg_spec : row->args) {
+    for (const auto &arg_rule : row->args) {
         if (next >= values.size()) {
-            *error = std::string(row->word) + ": missing " + std::string(arg_spec.member);
+            *error = std::string(row->word) + ": missing " + std::string(arg_rule.member);
             return std::nullopt;
         }
         std::string value = values[next++];
-        if (arg_spec.kind == ArgKind::time_stamp && value.find(' ') == std::string::npos && next < values.size())
+        if (arg_rule.kind == ArgKind::time_stamp && value.find(' ') == std::string::npos && next < values.size())
             value += " " + values[next++];
         Arg arg;
-        if (!convert_arg(arg_spec, value, &arg, error)) return std::nullopt;
+        if (!convert_arg(arg_rule, value, &arg, error)) return std::nullopt;
         parsed.args.push_back(std::move(arg));
     }
     if (next != values.size()) {
@@ -220,7 +220,7 @@ std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std
     return parsed;
 }
 
-bool check_args(const RequestSpec &row, const Args &args, std::string *error) {
+bool check_args(const RequestRow &row, const Args &args, std::string *error) {
     // A range runs forward in time; START equal to END is a range of one instant.
     std::optional<civil::Minute> start, end;
     for (std::size_t i = 0; i < row.args.size() && i < args.size(); ++i) {

@@ -25,7 +25,7 @@ enum class ArgKind {
     time_stamp,  // "YYYY-MM-DD HH:MM"
 };
 
-struct ArgSpec {
+struct ArgRule {
     std::string_view member;  // e.g. "MET_SERNUM"
     ArgKind kind;
 };
@@ -37,7 +37,7 @@ struct Arg {
 };
 using Args = std::vector<Arg>;
 
-struct RequestSpec {
+struct RequestRow {
     std::string_view word;          // "meters", "files bill", ...
     // The TYPE a machine request names it by: the TYPE of its answer, or,
     // where that is shared with another request or there is no answer, a
@@ -45,15 +45,15 @@ struct RequestSpec {
     // can't send.
     std::string_view machine_type;
     std::string_view answer_type;   // TYPE of the answer; empty when there is none
-    std::vector<ArgSpec> args;
+    std::vector<ArgRule> args;
     int (*call)(const Args &args);  // calls the handler; returns its result
     std::string_view summary;
 };
 
-const std::vector<RequestSpec> &request_table();
+const std::vector<RequestRow> &request_table();
 
 struct ParsedRequest {
-    const RequestSpec *row = nullptr;
+    const RequestRow *row = nullptr;
     Args args;
 };
 
@@ -62,11 +62,11 @@ struct ParsedRequest {
 std::optional<ParsedRequest> parse_words(std::span<const std::string> words, std::string *error);
 
 // Converts one argument of the given kind; false (and *error) when it is not one.
-bool convert_arg(const ArgSpec &arg_spec, std::string_view text, Arg *out, std::string *error);
+bool convert_arg(const ArgRule &arg_rule, std::string_view text, Arg *out, std::string *error);
 
 // Checks between converted arguments (a range's START not after its END);
 // false (and *error) when they don't hold.
-bool check_args(const RequestSpec &row, const Args &args, std::string *error);
+bool check_args(const RequestRow &row, const Args &args, std::string *error);
 
 // The usage text: every word with its arguments.
 std::string usage_text();

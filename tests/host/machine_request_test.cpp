@@ -16,7 +16,7 @@ namespace {
 using dcu::host::ArgKind;
 using dcu::host::Args;
 using dcu::host::parse_machine_request;
-using dcu::host::RequestSpec;
+using dcu::host::RequestRow;
 
 // A JSON text from members given as ready JSON values.
 std::string object_of(const std::vector<std::pair<std::string, std::string>> &members) {
@@ -67,7 +67,7 @@ TEST(MachineTypes, SharedAndMissingAnswerTypesAreReplaced) {
     for (const auto &expected : rows) {
         const auto &table = dcu::host::request_table();
         const auto row =
-            std::find_if(table.begin(), table.end(), [&](const RequestSpec &r) { return r.word == expected.word; });
+            std::find_if(table.begin(), table.end(), [&](const RequestRow &r) { return r.word == expected.word; });
         ASSERT_NE(row, table.end()) << expected.word;
         EXPECT_EQ(row->machine_type, expected.machine_type) << expected.word;
         EXPECT_EQ(row->answer_type, expected.answer_type) << expected.word;
@@ -103,8 +103,8 @@ TEST(MachineRequests, EveryRowTakesItsArgumentsByMemberName) {
 
 // A table of the test's own with every kind of argument.
 int no_call(const Args &) { return 0; }
-const std::vector<RequestSpec> &kinds_table() {
-    static const std::vector<RequestSpec> table = {
+const std::vector<RequestRow> &kinds_table() {
+    static const std::vector<RequestRow> table = {
         {"every kind",
          "EVERY_KIND",
          "EVERY_KIND",

@@ -39,33 +39,33 @@ bool is_taken_out(std::string_view name, const std::vector<std::string> &unset) 
 }
 
 // In the child, between fork and exec: system calls only.
-[[noreturn]] void become(const ChildSpec &spec, pid_t parent, char *const *argv, char *const *env) {
+[[noreturn]] void become(const ChildLaunch &launch, pid_t parent, char *const *argv, char *const *env) {
     // Nothing may outlive a test or benchmark that dies.
     ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (::getppid() != parent) ::_exit(126);
-    const int streams[] = {spec.stdin_fd, spec.stdout_fd, spec.stderr_fd};
+    const int streams[] = {launch.stdin_fd, launch.stdout_fd, launch.stderr_fd};
     for (int target = 0; target < 3; ++target) {
         int fd = streams[target];
         if (fd < 0) fd = ::open("/dev/null", target == 0 ? O_RDONLY : O_WRONLY);
         if (fd < 0 || ::dup2(fd, target) < 0) ::_exit(126);
     }
-    if (!spec.working_dir.empty() && ::chdir(spec.working_dir.c_str()) != 0) ::_exit(126);
-    if (spec.max_file_size) {
-        const rlimit limit{static_cast<rlim_t>(*spec.max_file_size), static_cast<rlim_t>(*spec.max_file_size)};
+    if (!launch.working_dir.empty() && ::chdir(launch.working_dir.c_str()) != 0) ::_exit(126);
+    if (launch.max_file_size) {
+        const rlimit limit{static_cast<rlim_t>(*launch.max_file_size), static_cast<rlim_t>(*launch.max_file_size)};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
-    if (!spec.default_signals.empty()) {
+    if (!launch.default_signals.empty()) {
         sigset_t unblocked;
         sigemptyset(&unblocked);
-        for (const int signal_number : spec.default_signals) {
+        for (const int signal_number : launch.default_signals) {
             ::signal(signal_number, SIG_DFL);
             sigaddset(&unblocked, signal_number);
         }
         ::sigprocmask(SIG_UNBLOCK, &unblocked, nullptr);
     }
-    for (const int signal_number : spec.ignored_signals) ::signal(signal_number, SIG_IGN);
+    for (const int signal_number : launch.ignored_signals) ::signal(signal_number, SIG_IGN);
     ::execvpe(argv[0], argv, env);
-    if (!spec.fallback_path.empty() && errno == ENOENT) ::execve(spec.fallback_path.c_str(), argv, env);
+    if (!launch.fallback_path.empty() && errno == ENOENT) ::execve(launch.fallback_path.c_str(), argv, env);
     ::_exit(127);
 }
 
@@ -104,18 +104,18 @@ int exit_code_of(int wait_status) {
     return -1;
 }
 
-ChildProcess::ChildProcess(const ChildSpec &spec) {
-    if (spec.argv.empty()) throw std::invalid_argument("a child process needs a program");
-    std::vector<std::string> words = spec.argv;
-    std::vector<std::string> env_entries = spec.env.value_or(std::vector<std::string>{});
+ChildProcess::ChildProcess(const ChildLaunch &launch) {
+    if (launch.argv.empty()) throw std::invalid_argument("a child process needs a program");
+    std::vector<std::string> words = launch.argv;
+    std::vector<std::string> env_entries = launch.env.value_or(std::vector<std::string>{});
     const std::vector<char *> argv = pointers_to(words);
     const std::vector<char *> own_env = pointers_to(env_entries);
-    char *const *env = spec.env ? own_env.data() : environ;
+    char *const *env = launch.env ? own_env.data() : environ;
 
     const pid_t parent = ::getpid();
     pid_ = ::fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) become(spec, parent, argv.data(), env);
+    if (pid_ == 0) become(launch, parent, argv.data(), env);
 }
 
 ChildProcess::ChildProcess(ChildProcess &&other) noexcept

@@ -32,7 +32,7 @@ std::vector<std::string> with_exec_prefix(const std::vector<std::string> &argv);
 std::vector<std::string> environment_with(const std::map<std::string, std::string> &set,
                                           const std::vector<std::string> &unset = {});
 
-struct ChildSpec {
+struct ChildLaunch {
     std::vector<std::string> argv;  // argv[0] is looked for on PATH
     std::string fallback_path;      // tried when argv[0] is not found on PATH
     std::optional<std::vector<std::string>> env;  // "NAME=value" entries; none: the test's own
@@ -59,7 +59,7 @@ public:
     // Forks and execs; throws std::runtime_error when it can't fork. A child
     // that can't exec ends with 127; one whose set-up fails (working
     // directory, file size limit, its parent gone already) with 126.
-    explicit ChildProcess(const ChildSpec &spec);
+    explicit ChildProcess(const ChildLaunch &launch);
     ChildProcess(ChildProcess &&other) noexcept;
     ChildProcess &operator=(ChildProcess &&other) noexcept;
     ChildProcess(const ChildProcess &) = delete;

@@ -22,13 +22,13 @@
 namespace {
 
 using dcu::test::ChildProcess;
-using dcu::test::ChildSpec;
+using dcu::test::ChildLaunch;
 using namespace std::chrono_literals;
 
-ChildSpec shell(const std::string &script) {
-    ChildSpec spec;
-    spec.argv = {"sh", "-c", script};
-    return spec;
+ChildLaunch shell(const std::string &script) {
+    ChildLaunch launch;
+    launch.argv = {"sh", "-c", script};
+    return launch;
 }
 
 // A shell that says "ready" once its traps are set, started and heard.
@@ -37,9 +37,9 @@ ChildProcess ready_shell(const std::string &traps, const std::string &then) {
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     const dcu::UniqueFd read_end(fds[0]);
     dcu::UniqueFd write_end(fds[1]);
-    ChildSpec spec = shell(traps + "; echo ready; " + then);
-    spec.stdout_fd = write_end.get();
-    ChildProcess child(spec);
+    ChildLaunch launch = shell(traps + "; echo ready; " + then);
+    launch.stdout_fd = write_end.get();
+    ChildProcess child(launch);
     write_end.reset();
     char said[8] = {};
     pollfd wait{read_end.get(), POLLIN, 0};
@@ -68,9 +68,9 @@ TEST(ChildProcess, ExitCodesAsAShellReportsThem) {
     EXPECT_EQ(exits.wait(), 3) << "asked again once reaped";
     EXPECT_FALSE(exits.running());
 
-    ChildSpec missing_spec;
-    missing_spec.argv = {"dcu-no-such-program"};
-    ChildProcess missing(missing_spec);
+    ChildLaunch missing_launch;
+    missing_launch.argv = {"dcu-no-such-program"};
+    ChildProcess missing(missing_launch);
     EXPECT_EQ(missing.wait(), 127);
 
     // A child that ignores the stop is killed at the deadline.

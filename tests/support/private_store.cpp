@@ -69,9 +69,9 @@ void PrivateStore::launch(bool keep_port) {
                                "\nsave \"\"\nappendonly no\ndaemonize no\nlogfile \"\"\ndir " +
                                dir_->path().string() + "\n");
         // Its output goes nowhere: CTest waits for the test's output to close.
-        ChildSpec spec;
-        spec.argv = {"redis-server", config.string()};
-        server_ = ChildProcess(spec);
+        ChildLaunch launch;
+        launch.argv = {"redis-server", config.string()};
+        server_ = ChildProcess(launch);
         for (int wait_round = 0; wait_round < 500; ++wait_round) {
             if (answers_ping(port_)) return;
             if (server_.poll()) break;

@@ -27,31 +27,31 @@ void make_pipe(UniqueFd &read_end, UniqueFd &write_end) {
 }  // namespace
 
 RunResult run_program(const std::vector<std::string> &argv, const RunOptions &options) {
-    ChildSpec spec;
-    spec.argv = exec_prefix();
+    ChildLaunch launch;
+    launch.argv = exec_prefix();
     std::string peak_report;
-    if (options.measure_peak_rss && spec.argv.empty()) {
+    if (options.measure_peak_rss && launch.argv.empty()) {
         std::string report = (std::filesystem::temp_directory_path() / "dcu-peak-XXXXXX").string();
         const int fd = ::mkstemp(report.data());
         if (fd < 0) throw std::runtime_error("mkstemp failed");
         ::close(fd);
         peak_report = report;
-        spec.argv = {DCU_PEAK_RSS_PATH, peak_report};
+        launch.argv = {DCU_PEAK_RSS_PATH, peak_report};
     }
-    spec.argv.insert(spec.argv.end(), argv.begin(), argv.end());
-    spec.env = environment_with(options.env, options.unset_env);
-    spec.working_dir = options.working_dir;
-    spec.max_file_size = options.max_file_size;
+    launch.argv.insert(launch.argv.end(), argv.begin(), argv.end());
+    launch.env = environment_with(options.env, options.unset_env);
+    launch.working_dir = options.working_dir;
+    launch.max_file_size = options.max_file_size;
 
     UniqueFd in_read, in_write, out_read, out_write, err_read, err_write;
     make_pipe(in_read, in_write);
     make_pipe(out_read, out_write);
     make_pipe(err_read, err_write);
-    spec.stdin_fd = in_read.get();
-    spec.stdout_fd = out_write.get();
-    spec.stderr_fd = err_write.get();
+    launch.stdin_fd = in_read.get();
+    launch.stdout_fd = out_write.get();
+    launch.stderr_fd = err_write.get();
 
-    ChildProcess child(spec);
+    ChildProcess child(launch);
     in_read.reset();
     out_write.reset();
     err_write.reset();

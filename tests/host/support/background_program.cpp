@@ -29,12 +29,12 @@ BackgroundProgram::BackgroundProgram(const std::vector<std::string> &argv,
                                      const std::map<std::string, std::string> &env) {
     const UniqueFd out = create_output(dir_ / "out");
     const UniqueFd err = create_output(dir_ / "err");
-    ChildSpec spec;
-    spec.argv = with_exec_prefix(argv);
-    spec.env = environment_with(env);
-    spec.stdout_fd = out.get();
-    spec.stderr_fd = err.get();
-    child_ = ChildProcess(spec);
+    ChildLaunch launch;
+    launch.argv = with_exec_prefix(argv);
+    launch.env = environment_with(env);
+    launch.stdout_fd = out.get();
+    launch.stderr_fd = err.get();
+    child_ = ChildProcess(launch);
 }
 
 std::string BackgroundProgram::out() const {

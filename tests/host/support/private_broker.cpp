@@ -87,11 +87,11 @@ bool PrivateBroker::start_on(std::uint16_t port, std::uint16_t tls_port) {
                            extra_config_ + (extra_config_.empty() || extra_config_.ends_with('\n') ? "" : "\n") +
                            "listener " + std::to_string(port) + " 127.0.0.1\n" + tls_listener);
     // The broker must not hold the test's output open: its log goes to the file.
-    ChildSpec spec;
-    spec.argv = {"mosquitto", "-c", config};
+    ChildLaunch launch;
+    launch.argv = {"mosquitto", "-c", config};
     // Debian keeps the broker in /usr/sbin, which a user's PATH may lack.
-    spec.fallback_path = "/usr/sbin/mosquitto";
-    broker_ = ChildProcess(spec);
+    launch.fallback_path = "/usr/sbin/mosquitto";
+    broker_ = ChildProcess(launch);
     for (int round = 0; round < 500; ++round) {
         if (accepts_connections(port) && (tls_port == 0 || accepts_connections(tls_port))) {
             port_ = port;

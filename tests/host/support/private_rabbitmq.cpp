@@ -40,11 +40,11 @@ std::string json_string(std::string_view text) { return "\"" + answer::escaped(t
 ChildProcess spawn(const std::vector<std::string> &argv, std::vector<std::string> env, const std::string &log_path) {
     const UniqueFd log(::open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600));
     if (!log) throw std::runtime_error("cannot open " + log_path);
-    ChildSpec spec;
-    spec.argv = argv;
-    spec.env = std::move(env);
-    spec.stdout_fd = spec.stderr_fd = log.get();
-    return ChildProcess(spec);
+    ChildLaunch launch;
+    launch.argv = argv;
+    launch.env = std::move(env);
+    launch.stdout_fd = launch.stderr_fd = log.get();
+    return ChildProcess(launch);
 }
 
 // count different free loopback ports.

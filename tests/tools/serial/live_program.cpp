@@ -45,14 +45,14 @@ LiveProgram::LiveProgram(const std::vector<std::string> &argv, const std::map<st
     err_read_.reset(fds[0]);
     const UniqueFd err_write(fds[1]);
 
-    ChildSpec spec;
-    spec.argv = with_exec_prefix(argv);
-    spec.env = environment_with(env);
-    spec.stdout_fd = out_write.get();
-    spec.stderr_fd = err_write.get();
-    spec.default_signals = {SIGINT, SIGTERM, SIGHUP};
-    spec.ignored_signals = ignored_signals;
-    child_ = ChildProcess(spec);
+    ChildLaunch launch;
+    launch.argv = with_exec_prefix(argv);
+    launch.env = environment_with(env);
+    launch.stdout_fd = out_write.get();
+    launch.stderr_fd = err_write.get();
+    launch.default_signals = {SIGINT, SIGTERM, SIGHUP};
+    launch.ignored_signals = ignored_signals;
+    child_ = ChildProcess(launch);
 }
 
 LiveProgram::~LiveProgram() {

@@ -36,10 +36,10 @@ PtyPair::PtyPair(std::filesystem::path end_a, std::filesystem::path end_b) {
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     UniqueFd read_end(fds[0]);
     UniqueFd write_end(fds[1]);
-    ChildSpec spec;
-    spec.argv = words;
-    spec.stderr_fd = write_end.get();
-    socat_ = ChildProcess(spec);
+    ChildLaunch launch;
+    launch.argv = words;
+    launch.stderr_fd = write_end.get();
+    socat_ = ChildProcess(launch);
     write_end.reset();
 
     // socat announces its transfer loop once both pseudo-terminals and their

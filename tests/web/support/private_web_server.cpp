@@ -121,9 +121,9 @@ void PrivateWebServer::start(const WebServerSetup &setup) {
 
     // Its streams on /dev/null, so that it never holds the test's output
     // open; a SIGTERM should the test crash, so that it never outlives it.
-    ChildSpec spec;
-    spec.argv = {kLighttpd, "-D", "-f", config.string()};
-    server_ = ChildProcess(spec);
+    ChildLaunch launch;
+    launch.argv = {kLighttpd, "-D", "-f", config.string()};
+    server_ = ChildProcess(launch);
     for (int round = 0; round < 500; ++round) {
         if (accepts(port_)) return;
         if (server_.poll()) throw std::runtime_error("lighttpd did not start: " + error_log());
