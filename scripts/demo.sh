@@ -50,6 +50,10 @@ echo "-- a copy with one byte changed is refused"
 cp "$config" "$work/damaged.cfg"
 printf '\x01' | dd of="$work/damaged.cfg" bs=1 seek=1000 conv=notrunc status=none
 "$bin/loader/cfgtool" check "$work/damaged.cfg" | sed "s|$work/||; s/^/   /" || true
+echo "-- an edited unit whose text the record would cut short (KeyingMode \"AB\\uZZZZCD\") is refused, nothing written"
+sed 's/"KeyingMode": *"[^"]*"/"KeyingMode": "AB\\uZZZZCD"/' examples/sample-unit.json >"$work/edited.json"
+"$bin/loader/cfgtool" encode "$work/edited.json" -o "$work/edited.cfg" 2>&1 | sed "s|$work/||; s/^/   /" || true
+[ -e "$work/edited.cfg" ] || echo "   (no record written)"
 
 # --- Meter data: what the meter-reading and modem processes keep ------------
 
