@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/unit_keys.hpp"
 #include "tests/host/support/background_program.hpp"
 #include "tests/host/support/mqtt_client.hpp"
 #include "tests/host/support/private_broker.hpp"
@@ -296,8 +297,9 @@ void Fleet::prepare_store() {
                                             options);
     if (sim.exit_code != 0) throw std::runtime_error("metersim failed: " + sim.err);
     dcu::test::StoreClient client(store_.port());
-    client.hset("DCU_GEN_INFO", "SerNum", "DCU-FLEET");
-    meter_serial_ = client.hget("Port0Met0SerNum", "SER_NUM").value_or("");
+    namespace keys = dcu::unit_keys;
+    client.hset(keys::kGeneralInfo, keys::kUnitSerialNumberField, "DCU-FLEET");
+    meter_serial_ = client.hget(keys::Key(keys::kSerialNumber, 0, 0).str(), keys::kSerialNumberField).value_or("");
 }
 
 void Fleet::start_units() {

@@ -12,6 +12,7 @@
 
 #include "common/paths.hpp"
 #include "common/store.hpp"
+#include "common/unit_keys.hpp"
 #include "sim/unit_model.hpp"
 #include "sim/writers.hpp"
 
@@ -199,9 +200,8 @@ void print_summary(const Options &options, const dcu::sim::UnitModel &unit) {
     std::printf("metersim: seed %llu, %d meters, %d Ethernet meters, store %s:%u\n",
                 static_cast<unsigned long long>(shape.seed), shape.meters, shape.eth_meters,
                 options.store_host.c_str(), static_cast<unsigned>(options.store_port));
-    std::printf("store: SerNum, inst_info (%d readings), SerPort status, OdLsFile (%d names) per meter; "
-                "MODEM_DIAG_INFO\n",
-                shape.inst, shape.od_files);
+    std::printf("store: SerNum, inst_info (%d readings), SerPort status, OdLsFile (%d names) per meter; %s\n",
+                shape.inst, shape.od_files, dcu::unit_keys::kModemDiag);
     std::printf("data: %s: billing, %d dp, %d event, %d load-survey, %d od, %d billing_N files per meter; "
                 "%ld records of %d columns\n",
                 dcu::paths::on_unit(dcu::paths::kDataRoot).c_str(), shape.months, shape.events, shape.ls_files,
