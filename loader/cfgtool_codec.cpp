@@ -66,18 +66,6 @@ const PublishEntry *find_entry(std::string_view key, std::string_view field) {
 // JSON's blanks, the only thing that may follow the object.
 bool is_json_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// The code of a \uXXXX escape's four digits as cJSON reads them: 0 when any
-// of them is not a hexadecimal digit (so "\uZZZZ" is a NUL to it too).
-unsigned escape_code(std::string_view digits) {
-    unsigned value = 0;
-    for (char c : digits) {
-        const int digit = hex_digit_value(c);
-        if (digit < 0) return 0;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    return value;
-}
-
 // For each string of a JSON text that parsed, names and values alike, in
 // the order they stand: whether it holds a NUL once decoded (the escape
 // \u0000 or one whose digits are not all hexadecimal, or a raw zero byte). cJSON decodes such a string into a C text
@@ -92,7 +80,7 @@ std::vector<bool> strings_holding_nul(std::string_view json) {
             if (json[i] != '\\') continue;
             if (i + 1 < json.size() && json[i + 1] == 'u') {
                 const std::string_view digits = json.substr(i + 2, 4);
-                nul = nul || (digits.size() == 4 && escape_code(digits) == 0);
+                nul = nul || (digits.size() == 4 && json_escape_code(digits) == 0);
                 i += 5;
             } else {
                 ++i;  // the escaped character, a backslash or quote among them

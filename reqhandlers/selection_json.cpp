@@ -27,17 +27,6 @@ enum class Role {
     kItem,     // one of them: "obis" and "assign"
 };
 
-// Four hexadecimal digits; 0 when any of them is not one.
-unsigned hex4(const char *digits) {
-    unsigned value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int digit = hex_digit_value(digits[i]);
-        if (digit < 0) return 0;
-        value = value << 4 | static_cast<unsigned>(digit);
-    }
-    return value;
-}
-
 void append_utf8(std::string &out, unsigned long code) {
     if (code < 0x80) {
         out += static_cast<char>(code);
@@ -182,7 +171,7 @@ private:
     // when it is not whole before end or the pair is broken.
     std::size_t utf16_escape(std::size_t at, std::size_t end) {
         if (end - at < 6) return 0;
-        const unsigned first = hex4(text_.data() + at + 2);
+        const unsigned first = json_escape_code(text_.substr(at + 2, 4));
         if (first >= 0xDC00 && first <= 0xDFFF) return 0;
         if (first < 0xD800 || first > 0xDBFF) {
             append_utf8(scratch_, first);
@@ -190,7 +179,7 @@ private:
         }
         const std::size_t second = at + 6;
         if (end - second < 6 || text_[second] != '\\' || text_[second + 1] != 'u') return 0;
-        const unsigned low = hex4(text_.data() + second + 2);
+        const unsigned low = json_escape_code(text_.substr(second + 2, 4));
         if (low < 0xDC00 || low > 0xDFFF) return 0;
         append_utf8(scratch_, 0x10000 + ((static_cast<unsigned long>(first & 0x3FF) << 10) | (low & 0x3FF)));
         return 12;
