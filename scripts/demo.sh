@@ -283,6 +283,16 @@ head_end '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"21"}'
 head_end '{"TYPE":"OD_INST","SEQ_NUM":22,"MET_SERNUM":"'"$first_serial"'"}'
 head_end '{"TYPE":"OD_MID_NIGHT","SEQ_NUM":23,"MET_SERNUM":"'"$first_serial"'","MONTH":3}'
 echo "   (the answer says why; the unit goes on with the next request)"
+echo "-- the broker restarts (stopped by its PID, started again on its port): the unit waits a random"
+echo "   0 to 5 s, so that a fleet does not knock all at once, connects again and says ONLINE anew"
+dcu_stop_broker
+dcu_run_broker "$work/broker" "$DCU_TLS_PORT"
+for _ in $(seq 1 300); do
+  grep -q 'ONLINE.*connection 2 since' "$work/mqtt-host.log" && break
+  sleep 0.05
+done
+grep -E 'Reconnecting|ONLINE.*connection 2' "$work/mqtt-host.log" | sed 's/^/   /'
+headend_sub -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
 echo "-- a client without a certificate, or with a wrong password, gets nowhere"
 XDG_CONFIG_HOME="$headend_config" mosquitto_pub -h 127.0.0.1 -p "$DCU_TLS_PORT" --cafile "$pki/ca.crt" -q 1 \
   -t dcu/DCU-0001/cmd -m '{"TYPE":"GET_METER_SER_LIST","SEQ_NUM":"24"}' 2>&1 | sed 's/^/   mosquitto_pub: /' || true
@@ -301,6 +311,13 @@ headend_sub -t dcu/DCU-0001/resp/status -C 1 -W 10 | sed 's/^/   /'
 echo "-- dcuhost's log (the library's progress lines left out): no password in it"
 grep '^L\|^dcuhost' "$work/mqtt-host.log" | grep -v -E 'redis_init|find_ser_num' | sed "s|$work|\$work|g; s/^/   /"
 grep -q mqtt-secret "$work/mqtt-host.log" && { echo "the log holds the password" >&2; exit 1; }
+
+echo
+echo "== a fleet on one broker: bench/fleet --units 10 --rounds 2 (a private store and broker, 10 units,"
+echo "   a head-end asking each of them, then a broker restart; README gives 50 and 200 units)"
+DCU_FLEET_BUILD_DIR=$bin bench/fleet --units 10 --rounds 2 >"$work/fleet.log" 2>&1 ||
+  { cat "$work/fleet.log" >&2; exit 1; }
+tail -n 1 "$work/fleet.log" | sed 's/^/   /'
 
 # --- Faults around the host ---------------------------------------------------
 
@@ -373,6 +390,12 @@ IFACES
 "$bin/tools/netif/ifacegen" 10.20.0.15 255.255.0.0 10.20.0.1 eth0 >"$work/ifacegen.out"
 echo "-- what changed between interfaces and interfaces1 (the input is left as it was)"
 diff "$DCU_ROOT/etc/network/interfaces" "$DCU_ROOT/etc/network/interfaces1" | sed 's/^/   /' || true
+echo "-- asked for eth7, which no stanza names: it says so, exits 1 and writes no interfaces1"
+rm "$DCU_ROOT/etc/network/interfaces1"
+status=0
+"$bin/tools/netif/ifacegen" 10.20.0.15 255.255.0.0 10.20.0.1 eth7 >"$work/ifacegen.out" 2>&1 || status=$?
+tail -n 1 "$work/ifacegen.out" | sed 's/^/   /'
+echo "   exit status $status$([ -e "$DCU_ROOT/etc/network/interfaces1" ] || echo ', no interfaces1 written')"
 
 echo
 echo "== ttysink and ttyblast over a pseudo-terminal pair standing in for a serial cable"
